@@ -49,7 +49,7 @@ CloneResult clone_subgraph(const Graph& g) {
 
     CloneResult r;
     r.corr = Corr(std::move(map));
-    std::vector<Node>& out = r.graph.nodes;
+    NodeList& out = r.graph.nodes;
     out.reserve(order.size());
     for (Link src : order) {
         out.push_back(g.nodes[src]);
@@ -95,7 +95,7 @@ AttachResult clone_and_attach(const Graph& host, const Graph& elem, NodeId root_
     CloneResult ec = clone_subgraph(elem);
     const Link eroot = ec.corr.find(elem.root_id);
     if (eroot == kNoLink) panic("elem_corr missing original root id");
-    std::vector<Node>& enodes = ec.graph.nodes;
+    NodeList& enodes = ec.graph.nodes;
     const size_t e = enodes.size();
     if (h + e - 1 > kMaxNodes) throw std::bad_alloc();
 
