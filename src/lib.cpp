@@ -7,16 +7,20 @@
 #include <array>
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <atomic>
 #include <utility>
 
 #include "clone.hpp"
+#include "cross_sections.hpp"
+#include "delayed_builder.hpp"
 #include "fingerprint.hpp"
 #include "graph.hpp"
 #include "py/binding.hpp"
 #include "py/compat.hpp"
 #include "py/ref.hpp"
+#include "traces.hpp"
 
 namespace kestrane::py {
 namespace {
@@ -193,6 +197,57 @@ PyObject* merge_value_nodes_body(Graph& g, Call& c) {
     return py_none();
 }
 
+// ---- traces, reachability, cross sections and gluing -------------------------
+
+PyObject* traces_body(Graph& g, Call& c) {
+    const NodeId start = c.node_id(0);
+    TraceFlags f;
+    f.me_too = c.flag(1, true);
+    f.op_nodes = c.flag(2, true);
+    f.val_nodes = c.flag(3, true);
+    f.above = c.flag(4, true);
+    f.below = c.flag(5, false);
+    const TraceList t = kestrane::traces(g, start, f);
+    Ref list(PyList_New(static_cast<Py_ssize_t>(t.size())));
+    if (!list) throw_py();
+    for (size_t i = 0; i < t.size(); ++i) PyList_SET_ITEM(list.get(), i, node_list(t.begin(i), t.end(i)));
+    return list.release();
+}
+
+PyObject* is_below_body(Graph& g, Call& c) {
+    const NodeId start = c.node_id(0);
+    const std::vector<NodeId> nodes = c.node_ids(1);
+    const bool include_self = c.flag(2, true);
+    const std::vector<NodeId> skip = c.node_ids(3, {});
+    return py_bool(kestrane::is_below(g, start, nodes, include_self, skip));
+}
+
+PyObject* cross_sections_body(Graph& g, Call& c) {
+    const std::vector<CrossSection> r = cross_sections_internal(g, c.node_ids(0));
+    Ref list(PyList_New(static_cast<Py_ssize_t>(r.size())));
+    if (!list) throw_py();
+    for (size_t i = 0; i < r.size(); ++i) {
+        Ref nodes(node_list(r[i].nodes));
+        PyObject* score = py_int(r[i].score);
+        PyList_SET_ITEM(list.get(), i, steal_tuple({nodes.release(), score}));
+    }
+    return list.release();
+}
+
+PyObject* glue_leaves_body(Call& c) {
+    const Graph& g = c.graph(0);
+    const std::vector<NodeId> leaves = c.node_ids(1);
+    const std::vector<NodeId> candidates = c.node_ids(2);
+    const bool trees_only = c.flag(3);
+    std::optional<uint64_t> max_leaves;
+    if (c.given(4) && c.raw(4) != Py_None) max_leaves = c.node_id(4);
+    std::vector<Graph> r = kestrane::glue_leaves(g, leaves, candidates, trees_only, max_leaves);
+    Ref list(PyList_New(static_cast<Py_ssize_t>(r.size())));
+    if (!list) throw_py();
+    for (size_t i = 0; i < r.size(); ++i) PyList_SET_ITEM(list.get(), i, wrap_graph(std::move(r[i])));
+    return list.release();
+}
+
 // ---- the tables -----------------------------------------------------------------
 
 constexpr Signature sig(const char* display, std::initializer_list<const char*> params, int nrequired) {
@@ -283,11 +338,23 @@ const MethodSpec kMethods[] = {
      "Returns:\n"
      "  (new_graph, new_elem_leaves, old_candidates)",
      Access::Shared, clone_and_attach_body, nullptr},
+    {sig("RustGraph.traces()", {"start_id", "me_too", "op_nodes", "val_nodes", "above", "below"}, 1),
+     "traces($self, start_id, me_too=True, op_nodes=True, val_nodes=True, above=True, below=False)\n--\n\n"
+     "Compute traces starting from a node, like the Python ValueNode.traces().",
+     Access::Shared, traces_body, nullptr},
+    {sig("RustGraph.is_below()", {"start_id", "nodes", "include_self", "skip"}, 2),
+     "is_below($self, start_id, nodes, include_self=True, skip=...)\n--\n\n", Access::Shared, is_below_body,
+     nullptr},
+    {sig("RustGraph.cross_sections()", {"target_leaves"}, 1), "cross_sections($self, target_leaves)\n--\n\n",
+     Access::Shared, cross_sections_body, nullptr},
 };
 constexpr size_t kNumMethods = std::size(kMethods);
 
 // The module's functions, in registration order.
-const std::array<FunctionSpec, 0> kFunctions{};
+const FunctionSpec kFunctions[] = {
+    {sig("glue_leaves()", {"graph", "leaves", "candidates", "trees_only", "max_leaves"}, 4),
+     "glue_leaves(graph, leaves, candidates, trees_only, max_leaves=None)\n--\n\n", glue_leaves_body},
+};
 constexpr size_t kNumFunctions = std::size(kFunctions);
 
 // ---- trampolines: one C entry point per table row ----------------------------
@@ -430,10 +497,16 @@ bool register_name(PyObject* module, const char* name, PyObject* value) {
     return text && PyList_Append(all.get(), text.get()) == 0;
 }
 
+// Long enumerations poll this hook, so that a signal handler that raises (the
+// default SIGINT handler raises KeyboardInterrupt) ends them promptly; the
+// handler's exception stays set for the border to report.
+bool check_signals() { return PyErr_CheckSignals() != 0; }
+
 PyObject* create_module() {
     Ref module(PyModule_Create(&module_def));
     if (!module) return nullptr;
     if (!panic_exception()) return nullptr;
+    interrupt_hook = check_signals;
     Ref type(make_graph_type());
     if (!type) return nullptr;
     graph_type = reinterpret_cast<PyTypeObject*>(type.get());

@@ -1,0 +1,147 @@
+#include "delayed_builder.hpp"
+
+#include <unordered_set>
+#include <utility>
+
+#include "clone.hpp"
+#include "fingerprint.hpp"
+
+namespace kestrane {
+
+namespace {
+
+// One call of the recursion: the graph it works on (its own clone, or the
+// caller's graph for the outermost call), its leaf and candidate lists, and
+// where its gluing loop stands: the index of the current first leaf and of the
+// next pool entry to try for it (the pool is the leaves after it, then the
+// candidates).
+struct Frame {
+    Graph own;
+    bool owns;
+    std::vector<NodeId> leaves;
+    std::vector<NodeId> candidates;
+    size_t first = 0;
+    size_t pool_pos = 0;
+    bool matched = false;
+};
+
+struct GlueState {
+    const Graph& input;
+    std::optional<uint64_t> max_leaves;
+    std::unordered_set<uint64_t> seen;  // connection hashes already emitted
+    std::vector<Graph> results;
+    std::vector<Frame> frames;
+
+    const Graph& graph_of(const Frame& f) const { return f.owns ? f.own : input; }
+    bool within(size_t nleaves) const { return !max_leaves || nleaves <= *max_leaves; }
+};
+
+// The images of `ids` in a clone, or the internal failure `missing`.
+std::vector<NodeId> translate(const std::vector<NodeId>& ids, size_t from, const Corr& corr,
+                              const char* missing) {
+    std::vector<NodeId> out;
+    out.reserve(ids.size() - from);
+    for (size_t i = from; i < ids.size(); ++i) {
+        const Link m = corr.find(ids[i]);
+        if (m == kNoLink) panic(missing);
+        out.push_back(m);
+    }
+    return out;
+}
+
+// Entering a call: the emission step (each shape once, by connection hash,
+// when the leaf list is within the limit), then a frame for the gluing loop.
+// The outermost call with `trees_only` only emits.
+void enter(GlueState& st, Frame&& f, bool trees_only) {
+    const Graph& g = st.graph_of(f);
+    if (trees_only) {
+        if (st.within(f.leaves.size())) st.results.push_back(clone_subgraph(g).graph);
+        return;
+    }
+    if (st.within(f.leaves.size()) && st.seen.insert(connection_hash(g)).second)
+        st.results.push_back(clone_subgraph(g).graph);
+    st.frames.push_back(std::move(f));
+}
+
+// Glues leaves[f.first] onto `partner` in a new clone and enters that branch
+// with the remaining leaves and the candidates translated into the clone.
+void branch(GlueState& st, const Frame& f, NodeId partner) {
+    const NodeId first = f.leaves[f.first];
+    CloneResult cr = clone_subgraph(st.graph_of(f));
+    const Link first_copy = cr.corr.find(first);
+    if (first_copy == kNoLink) panic("first missing in corr map");
+    const Link partner_copy = cr.corr.find(partner);
+    if (partner_copy == kNoLink) panic("candidate missing in corr map");
+    merge_value_nodes(cr.graph, partner_copy, first_copy, true, true);
+    Frame child;
+    child.leaves = translate(f.leaves, f.first + 1, cr.corr, "rest id missing in corr");
+    child.candidates = translate(f.candidates, 0, cr.corr, "candidate id missing in corr");
+    child.own = std::move(cr.graph);
+    child.owns = true;
+    enter(st, std::move(child), false);
+}
+
+bool same_type(const Node& a, const Node& b) {
+    return a.payload.is_value() && b.payload.is_value() && a.payload.type_id() == b.payload.type_id();
+}
+
+// The recursion on an explicit stack. The top frame tries its pool entries for
+// its current first leaf in order; a match enters the branch (pushing its
+// frame, so the branch and everything below it run before the next entry is
+// tried), which gives the pre-order of the recursive formulation. When the
+// pool is exhausted the leaf is dropped; the loop ends after the first leaf
+// that matched anything, or when no leaf is left.
+void glue_leaves_rec(GlueState& st) {
+    InterruptPoll poll(64);  // every step may clone a whole graph
+    while (!st.frames.empty()) {
+        poll.tick();
+        Frame& f = st.frames.back();
+        if (f.first >= f.leaves.size()) {
+            st.frames.pop_back();
+            continue;
+        }
+        const Graph& g = st.graph_of(f);
+        const size_t n = g.nodes.size();
+        const size_t nrest = f.leaves.size() - f.first - 1;
+        const size_t npool = nrest + f.candidates.size();
+        const NodeId first = f.leaves[f.first];
+        if (f.pool_pos == 0 && npool > 0 && first >= n) index_panic(n, first);
+
+        bool entered = false;
+        while (f.pool_pos < npool) {
+            const size_t i = f.pool_pos++;
+            const NodeId c = i < nrest ? f.leaves[f.first + 1 + i] : f.candidates[i - nrest];
+            if (c >= n) index_panic(n, c);
+            if (!same_type(g.nodes[first], g.nodes[c])) continue;
+            f.matched = true;
+            branch(st, f, c);  // may push a frame: `f` is not used afterwards
+            entered = true;
+            break;
+        }
+        if (entered) continue;
+
+        if (f.matched) {
+            st.frames.pop_back();
+            continue;
+        }
+        ++f.first;
+        f.pool_pos = 0;
+    }
+}
+
+}  // namespace
+
+std::vector<Graph> glue_leaves(const Graph& g, const std::vector<NodeId>& leaves,
+                               const std::vector<NodeId>& candidates, bool trees_only,
+                               std::optional<uint64_t> max_leaves) {
+    GlueState st{g, max_leaves, {}, {}, {}};
+    Frame top;
+    top.owns = false;
+    top.leaves = leaves;
+    top.candidates = candidates;
+    enter(st, std::move(top), trees_only);
+    glue_leaves_rec(st);
+    return std::move(st.results);
+}
+
+}  // namespace kestrane
