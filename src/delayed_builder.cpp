@@ -5,6 +5,7 @@
 
 #include "clone.hpp"
 #include "fingerprint.hpp"
+#include "siphash.hpp"
 
 namespace kestrane {
 
@@ -25,10 +26,21 @@ struct Frame {
     bool matched = false;
 };
 
+// A 128-bit digest of a branch's state; see state_digest.
+struct StateDigest {
+    uint64_t a, b;
+    bool operator==(const StateDigest& o) const { return a == o.a && b == o.b; }
+};
+
+struct StateDigestHash {
+    size_t operator()(const StateDigest& d) const { return static_cast<size_t>(d.a); }
+};
+
 struct GlueState {
     const Graph& input;
     std::optional<uint64_t> max_leaves;
-    std::unordered_set<uint64_t> seen;  // connection hashes already emitted
+    std::unordered_set<uint64_t> seen;         // connection hashes already emitted
+    std::unordered_set<StateDigest, StateDigestHash> states;  // branches entered (see branch)
     std::vector<Graph> results;
     std::vector<Frame> frames;
 
@@ -49,10 +61,10 @@ std::vector<NodeId> translate(const std::vector<NodeId>& ids, size_t from, const
     return out;
 }
 
-// Entering a call: the emission step (each shape once, by connection hash,
-// when the leaf list is within the limit), then a frame for the gluing loop.
-// The outermost call with `trees_only` only emits.
-void enter(GlueState& st, Frame&& f, bool trees_only) {
+// Entering the outermost call: the emission step (its shape, when the leaf
+// list is within the limit), then a frame for the gluing loop. With
+// `trees_only` it only emits.
+void enter_outermost(GlueState& st, Frame&& f, bool trees_only) {
     const Graph& g = st.graph_of(f);
     if (trees_only) {
         if (st.within(f.leaves.size())) st.results.push_back(clone_subgraph(g).graph);
@@ -63,8 +75,74 @@ void enter(GlueState& st, Frame&& f, bool trees_only) {
     st.frames.push_back(std::move(f));
 }
 
+// The recursion's state on entering a branch: the compact clone of its graph
+// (kinds, payload variants and type ids, every link), then its leaf and
+// candidate lists as ids in that clone. An entry that is not connected to the
+// root (a leaf glued away earlier) is written as its payload variant and type
+// id, the only things the gluing reads of it.
+//
+// Nothing else decides what a branch does: the gluing compares payload
+// variants and type ids only, clones and merges follow the links, the
+// emission hashes the shape, and the limit reads the length of the leaf list.
+// So two branches with equal states meet the same shapes in the same order.
+//
+// Only a 128-bit digest of the state is kept (two SipHash streams told apart
+// by their first word), so the memory per branch stays constant however large
+// the graph; telling two states apart by it fails with probability about
+// n^2 / 2^129 for n branches.
+StateDigest state_digest(const CloneResult& canon, const Graph& g, const std::vector<NodeId>& leaves,
+                         const std::vector<NodeId>& candidates) {
+    SipHasher13 h1, h2;
+    h1.write_u32(0);
+    h2.write_u32(1);
+    auto put = [&](uint32_t w) {
+        h1.write_u32(w);
+        h2.write_u32(w);
+    };
+    auto put_list = [&](const IdList& l) {
+        put(static_cast<uint32_t>(l.size()));
+        for (Link x : l) put(x);
+    };
+    auto put_payload = [&](const Payload& p) {
+        put(static_cast<uint32_t>(p.tag));
+        put(p.is_value() ? p.type_id() : 0);
+    };
+    auto put_ids = [&](const std::vector<NodeId>& ids) {
+        put(static_cast<uint32_t>(ids.size()));
+        for (NodeId x : ids) {
+            const Link m = canon.corr.find(x);
+            put(m);
+            if (m == kNoLink) put_payload(g.nodes[x].payload);
+        }
+    };
+    put(static_cast<uint32_t>(canon.graph.nodes.size()));
+    for (const Node& node : canon.graph.nodes) {
+        put(static_cast<uint32_t>(node.kind));
+        put_payload(node.payload);
+        put(node.parent_);
+        put_list(node.parents);
+        put_list(node.options);
+        put_list(node.children);
+    }
+    put_ids(leaves);
+    put_ids(candidates);
+    return StateDigest{h1.finish(), h2.finish()};
+}
+
 // Glues leaves[f.first] onto `partner` in a new clone and enters that branch
 // with the remaining leaves and the candidates translated into the clone.
+//
+// A branch whose state equals one entered before is not entered again. An
+// equal state never lies on the current stack (every branch has fewer leaves
+// than its caller), so the earlier one has run to completion, and every shape
+// the new one would meet is already in the seen set: it would emit nothing
+// and, since the earlier one did not fail, would not fail either. This
+// changes no result and keeps gluing many same-type leaves from repeating
+// the same sub-enumeration over and over.
+//
+// The branch's own emission uses the compact clone that the key needs: it is
+// the clone that would be emitted, and it has the connection hash of the
+// working graph (renumbering keeps the connection list).
 void branch(GlueState& st, const Frame& f, NodeId partner) {
     const NodeId first = f.leaves[f.first];
     CloneResult cr = clone_subgraph(st.graph_of(f));
@@ -78,7 +156,12 @@ void branch(GlueState& st, const Frame& f, NodeId partner) {
     child.candidates = translate(f.candidates, 0, cr.corr, "candidate id missing in corr");
     child.own = std::move(cr.graph);
     child.owns = true;
-    enter(st, std::move(child), false);
+
+    CloneResult canon = clone_subgraph(child.own);
+    if (!st.states.insert(state_digest(canon, child.own, child.leaves, child.candidates)).second) return;
+    if (st.within(child.leaves.size()) && st.seen.insert(connection_hash(canon.graph)).second)
+        st.results.push_back(std::move(canon.graph));
+    st.frames.push_back(std::move(child));
 }
 
 bool same_type(const Node& a, const Node& b) {
@@ -134,12 +217,12 @@ void glue_leaves_rec(GlueState& st) {
 std::vector<Graph> glue_leaves(const Graph& g, const std::vector<NodeId>& leaves,
                                const std::vector<NodeId>& candidates, bool trees_only,
                                std::optional<uint64_t> max_leaves) {
-    GlueState st{g, max_leaves, {}, {}, {}};
+    GlueState st{g, max_leaves, {}, {}, {}, {}};
     Frame top;
     top.owns = false;
     top.leaves = leaves;
     top.candidates = candidates;
-    enter(st, std::move(top), trees_only);
+    enter_outermost(st, std::move(top), trees_only);
     glue_leaves_rec(st);
     return std::move(st.results);
 }

@@ -1,0 +1,147 @@
+"""Cross sections: worked examples with scores, edge cases, agreement with the
+plain-Python twin on random graphs, a long chain, and Ctrl-C during a long
+enumeration."""
+
+import math
+import os
+import random
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import kestrane
+from _graphs import random_graph
+from conftest import EXAMPLE_EDGES, EXAMPLE_NODES, make_graph, panic_type
+
+BENCH = os.path.join(os.path.dirname(__file__), os.pardir, "bench")
+sys.path.insert(0, BENCH)
+import py_cross_sections  # noqa: E402
+import py_traces  # noqa: E402
+
+
+@pytest.mark.parametrize("targets, expected", [
+    ([2, 6], [([2, 6], 1), ([2, 3], 2), ([0], 0)]),
+    ([6], [([2, 6], 0), ([3, 2], 1), ([0], 0)]),
+    ([], [([2, 6], 0)]),
+    ((2,), [([2, 6], 1), ([0], 0)]),
+    # a value node with options starts its traces all the same; its two
+    # traces [3, 0] choosing 3 both leave each other out
+    ([3], [([2, 6], 0), ([0], 0)]),
+    ([6, 1], [([0], 0), ([2, 6], 0)]),  # an operator's trace holds the value nodes above it
+])
+def test_examples(example, targets, expected):
+    assert example.cross_sections(targets) == expected
+
+
+def test_operator_without_parent_gives_nothing():
+    g = make_graph(EXAMPLE_NODES + [("o", 30)], EXAMPLE_EDGES)
+    assert g.cross_sections([2, 7, 6]) == []
+
+
+def test_invalid_root_keeps_choices_only():
+    g = make_graph(EXAMPLE_NODES, EXAMPLE_EDGES, root=50)
+    assert g.cross_sections([2]) == [([2], 1), ([0], 0)]
+    assert g.cross_sections([6]) == [([], 0), ([3], 1), ([0], 0)]
+    assert g.cross_sections([]) == [([], 0)]
+
+
+def test_repeated_target(example):
+    # Same sets here, but the first combination now has both copies of 2 leave
+    # each other out, so the set [2, 6] comes with score 0.
+    assert example.cross_sections([2, 2]) == [([2, 6], 0), ([0], 0)]
+    # The two copies of a one-node trace always leave each other out.
+    g = make_graph([("v", 0, 0), ("v", 1, 0)])
+    assert g.cross_sections([1]) == [([1, 0], 0)]
+    assert g.cross_sections([1, 1]) == [([0], 0)]
+
+
+def test_failures(example):
+    with pytest.raises(panic_type(), match="^index out of bounds: the len is 7 but the index is 8$"):
+        example.cross_sections([2, 8])
+    with pytest.raises(TypeError, match="^argument 'target_leaves': Can't extract `str` to `Vec`$"):
+        example.cross_sections("26")
+    with pytest.raises(OverflowError):
+        example.cross_sections([-1])
+    assert example.cross_sections([6])  # still usable
+
+
+@pytest.mark.parametrize("seed", range(80))
+def test_agree_with_python_twin(seed):
+    g = random_graph(seed)
+    p = py_traces.PyGraph.from_rust(g)
+    rng = random.Random(seed)
+    values = [x for x in range(g.num_nodes()) if p.is_value[x]]
+    for _ in range(4):
+        targets = rng.sample(values, min(len(values), rng.randrange(0, 4)))
+        if math.prod(len(t) for x in targets for t in py_traces.traces(p, x, op_nodes=False)) > 5000:
+            continue  # too many combinations for the twin
+        assert g.cross_sections(targets) == py_cross_sections.cross_sections(p, targets)
+
+
+def ladder(depth):
+    """Value node i has two options, both with value node i + 1 as their only
+    child: the leaf at the bottom has 2**depth upward traces."""
+    nodes, edges = [("v", 0, 0)], []
+    for i in range(depth):
+        v = len(nodes)
+        nodes += [("o", 0), ("o", 1), ("v", i + 1, 0)]
+        edges += [("vo", v - 1, v), ("ov", v, v + 2), ("vo", v - 1, v + 1), ("ov", v + 1, v + 2)]
+    return make_graph(nodes, edges), len(nodes) - 1
+
+
+def test_ladder_agrees_with_twin():
+    g, leaf = ladder(2)
+    p = py_traces.PyGraph.from_rust(g)
+    assert g.cross_sections([leaf]) == py_cross_sections.cross_sections(p, [leaf])
+
+
+def test_long_chain():
+    n = 20001  # 10001 value nodes, one trace through all of them
+    nodes = [("v", i, 0) if i % 2 == 0 else ("o", i) for i in range(n)]
+    edges = [("vo" if i % 2 else "ov", i - 1, i) for i in range(1, n)]
+    g = make_graph(nodes, [(k, a, b) if k == "ov" else ("vo", a, b) for k, a, b in edges])
+    values = list(range(n - 1, -1, -2))
+    assert g.cross_sections([n - 1]) == [([v], len(values) - 1 - w) for w, v in enumerate(values)]
+
+
+INTERRUPT_SCRIPT = """
+import signal, sys, time
+sys.path.insert(0, {tests!r})
+from test_cross_sections import ladder
+import kestrane
+
+{setup}
+
+def handler(signum, frame):
+    raise KeyboardInterrupt
+
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 0.3)
+t0 = time.perf_counter()
+try:
+    {call}
+except KeyboardInterrupt:
+    print("interrupted after", time.perf_counter() - t0)
+print("usable", g.num_nodes())
+"""
+
+
+def run_interrupt(setup, call):
+    """Runs `setup`, then `call` with a timer whose handler raises
+    KeyboardInterrupt after 0.3 s; returns the line the script prints after."""
+    script = INTERRUPT_SCRIPT.format(tests=os.path.dirname(os.path.abspath(__file__)),
+                                     setup=textwrap.dedent(setup), call=call)
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True,
+                          text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    lines = proc.stdout.splitlines()
+    assert lines[0].startswith("interrupted after"), proc.stdout
+    assert float(lines[0].split()[-1]) < 5
+    return lines[1]
+
+
+def test_interrupt():
+    # 64 traces of 7 choices: 7**64 combinations
+    assert run_interrupt("g, leaf = ladder(6)", "g.cross_sections([leaf])") == "usable 19"
