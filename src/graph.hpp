@@ -61,47 +61,41 @@ using Link = uint32_t;
 constexpr uint64_t kMaxNodes = 0xFFFFFFFEu;
 constexpr Link kNoLink = 0xFFFFFFFFu;
 
-// A growable list of node ids in insertion order, duplicates kept. It starts
-// with no storage and allocates on first append; 16 bytes in a Node.
+// A growable list of node ids in insertion order, duplicates kept. Up to two
+// ids live inline (most link lists of a layered graph are that short); longer
+// lists move to the heap. 16 bytes in a Node.
 class IdList {
 public:
     IdList() = default;
-    IdList(const IdList& o) { assign(o.data_, o.size_); }
-    IdList(IdList&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_) {
-        o.data_ = nullptr;
-        o.size_ = o.cap_ = 0;
-    }
+    IdList(const IdList& o) { assign(o.data(), o.size_); }
+    IdList(IdList&& o) noexcept { steal(o); }
     IdList& operator=(const IdList& o) {
-        if (this != &o) assign(o.data_, o.size_);
+        if (this != &o) assign(o.data(), o.size_);
         return *this;
     }
     IdList& operator=(IdList&& o) noexcept {
         if (this != &o) {
-            std::free(data_);
-            data_ = o.data_;
-            size_ = o.size_;
-            cap_ = o.cap_;
-            o.data_ = nullptr;
-            o.size_ = o.cap_ = 0;
+            free_heap();
+            steal(o);
         }
         return *this;
     }
-    ~IdList() { std::free(data_); }
+    ~IdList() { free_heap(); }
 
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    NodeId operator[](size_t i) const { return data_[i]; }
-    Link& at_mut(size_t i) { return data_[i]; }
-    const Link* begin() const { return data_; }
-    const Link* end() const { return data_ + size_; }
-    Link* begin() { return data_; }
-    Link* end() { return data_ + size_; }
-    NodeId back() const { return data_[size_ - 1]; }
+    NodeId operator[](size_t i) const { return data()[i]; }
+    Link& at_mut(size_t i) { return data()[i]; }
+    const Link* begin() const { return data(); }
+    const Link* end() const { return data() + size_; }
+    Link* begin() { return data(); }
+    Link* end() { return data() + size_; }
+    NodeId back() const { return data()[size_ - 1]; }
 
     // `id` must be below kMaxNodes (every caller stores a checked node id).
     void push_back(NodeId id) {
-        if (size_ == cap_) grow();
-        data_[size_++] = static_cast<Link>(id);
+        if (size_ == cap_) reserve_exact(cap_ * 2);
+        data()[size_++] = static_cast<Link>(id);
     }
     void pop_back() { --size_; }
     void clear() { size_ = 0; }
@@ -113,22 +107,41 @@ public:
     std::vector<NodeId> to_vector() const { return std::vector<NodeId>(begin(), end()); }
 
 private:
+    static constexpr uint32_t kInline = 2;
+
+    bool on_heap() const { return cap_ > kInline; }
+    Link* data() { return on_heap() ? u_.heap : u_.inline_; }
+    const Link* data() const { return on_heap() ? u_.heap : u_.inline_; }
+    void free_heap() {
+        if (on_heap()) std::free(u_.heap);
+    }
+    void steal(IdList& o) {
+        u_ = o.u_;
+        size_ = o.size_;
+        cap_ = o.cap_;
+        o.size_ = 0;
+        o.cap_ = kInline;
+    }
     void assign(const Link* src, uint32_t n) {
         if (n > cap_) reserve_exact(n);
-        if (n) std::memcpy(data_, src, n * sizeof(Link));
+        if (n) std::memmove(data(), src, n * sizeof(Link));
         size_ = n;
     }
-    void grow() { reserve_exact(cap_ ? cap_ * 2 : 2); }
     void reserve_exact(uint32_t n) {
-        void* p = std::realloc(data_, size_t(n) * sizeof(Link));
+        Link* p = static_cast<Link*>(std::malloc(size_t(n) * sizeof(Link)));
         if (!p) throw std::bad_alloc();
-        data_ = static_cast<Link*>(p);
+        if (size_) std::memcpy(p, data(), size_ * sizeof(Link));
+        free_heap();
+        u_.heap = p;
         cap_ = n;
     }
 
-    Link* data_ = nullptr;
+    union {
+        Link* heap;
+        Link inline_[kInline];
+    } u_{};
     uint32_t size_ = 0;
-    uint32_t cap_ = 0;
+    uint32_t cap_ = kInline;
 };
 
 enum class Kind : uint8_t { Value = 0, Op = 1 };
@@ -165,6 +178,8 @@ struct Node {
     void set_parent(NodeId p) { parent_ = static_cast<Link>(p); }
     void clear_parent() { parent_ = kNoLink; }
 };
+
+static_assert(sizeof(IdList) == 16, "IdList should stay compact");
 
 struct Graph {
     std::vector<Node> nodes;

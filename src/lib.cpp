@@ -1,0 +1,366 @@
+// The kestrane module: initialisation, the RustGraph type and the tables that
+// describe every method and function. Each body converts its arguments,
+// calls the core and builds the result; matching, access and failures are
+// handled once, in py/binding.cpp.
+#include <Python.h>
+
+#include <array>
+#include <iterator>
+#include <string>
+#include <atomic>
+#include <utility>
+
+#include "graph.hpp"
+#include "py/binding.hpp"
+#include "py/compat.hpp"
+#include "py/ref.hpp"
+
+namespace kestrane::py {
+namespace {
+
+// ---- construction and root -------------------------------------------------
+
+PyObject* set_root_body(Graph& g, Call& c) {
+    g.root_id = c.node_id(0);
+    return py_none();
+}
+
+PyObject* get_root_body(Graph& g) { return py_int(g.root_id); }
+
+PyObject* num_nodes_body(Graph& g) { return py_int(g.nodes.size()); }
+
+PyObject* add_value_with_payload_body(Graph& g, Call& c) {
+    const uint32_t val_id = c.u32(0);
+    const uint32_t type_id = c.u32(1);
+    return py_int(add_value_with_payload(g, val_id, type_id));
+}
+
+PyObject* add_op_with_payload_body(Graph& g, Call& c) { return py_int(add_op_with_payload(g, c.u32(0))); }
+
+PyObject* connect_value_to_op_body(Graph& g, Call& c) {
+    const NodeId val = c.node_id(0);
+    const NodeId op = c.node_id(1);
+    connect_value_to_op(g, val, op);
+    return py_none();
+}
+
+PyObject* connect_op_to_value_body(Graph& g, Call& c) {
+    const NodeId op = c.node_id(0);
+    const NodeId val = c.node_id(1);
+    connect_op_to_value(g, op, val);
+    return py_none();
+}
+
+// ---- node queries --------------------------------------------------------------
+
+PyObject* get_children_body(Graph& g, Call& c) {
+    const IdList& l = g.at(c.node_id(0)).children;
+    return node_list(l.begin(), l.end());
+}
+
+PyObject* get_parents_body(Graph& g, Call& c) {
+    const IdList& l = g.at(c.node_id(0)).parents;
+    return node_list(l.begin(), l.end());
+}
+
+PyObject* get_options_body(Graph& g, Call& c) {
+    const IdList& l = g.at(c.node_id(0)).options;
+    return node_list(l.begin(), l.end());
+}
+
+PyObject* get_parent_body(Graph& g, Call& c) {
+    const Node& n = g.at(c.node_id(0));
+    return n.has_parent() ? py_int(n.parent()) : py_none();
+}
+
+PyObject* is_value_node_body(Graph& g, Call& c) { return py_bool(g.at(c.node_id(0)).is_value()); }
+
+PyObject* get_value_payload_body(Graph& g, Call& c) {
+    const Payload& p = g.at(c.node_id(0)).payload;
+    if (!p.is_value()) return py_none();
+    PyObject* t = Py_BuildValue("(kk)", static_cast<unsigned long>(p.val_id()),
+                                static_cast<unsigned long>(p.type_id()));
+    if (!t) throw_py();
+    return t;
+}
+
+PyObject* get_op_id_body(Graph& g, Call& c) {
+    const Payload& p = g.at(c.node_id(0)).payload;
+    return p.is_op() ? py_int(p.op_id()) : py_none();
+}
+
+PyObject* nodes_body(Graph& g, Call& c) {
+    const bool val_nodes = c.flag(0);
+    const bool op_nodes = c.flag(1);
+    return node_list(nodes_of_kind(g, val_nodes, op_nodes));
+}
+
+PyObject* same_spec_body(Graph& g, Call& c) {
+    const NodeId a = c.node_id(0);
+    const NodeId b = c.node_id(1);
+    return py_bool(same_spec(g, a, b));
+}
+
+// ---- walks and leaves -------------------------------------------------------
+
+PyObject* walk_from_root_body(Graph& g, Call& c) {
+    const bool above = c.flag(0);
+    const bool below = c.flag(1);
+    return node_list(walk_from_root(g, above, below));
+}
+
+PyObject* walk_body(Graph& g, Call& c) {
+    const NodeId start = c.node_id(0);
+    const bool above = c.flag(1, true);
+    const bool below = c.flag(2, true);
+    return node_list(walk(g, start, above, below));
+}
+
+PyObject* leaves_body(Graph& g) { return node_list(leaves(g)); }
+
+// ---- the tables -----------------------------------------------------------------
+
+constexpr Signature sig(const char* display, std::initializer_list<const char*> params, int nrequired) {
+    Signature s{display, {}, static_cast<int>(params.size()), nrequired};
+    int i = 0;
+    for (const char* p : params) s.params[i++] = p;
+    return s;
+}
+
+constexpr Signature kNoParams{nullptr, {}, 0, 0};
+
+// RustGraph's methods, in the order the class lists them.
+const MethodSpec kMethods[] = {
+    {sig("RustGraph.set_root()", {"node_id"}, 1),
+     "set_root($self, node_id)\n--\n\nSet the root node of this graph.", Access::Exclusive, set_root_body,
+     nullptr},
+    {kNoParams,
+     "get_root($self)\n--\n\nReturn the root node id.\n"
+     "Note: the graph must have at least one node for this id to be valid.",
+     Access::Shared, nullptr, get_root_body},
+    {sig("RustGraph.walk_from_root()", {"above", "below"}, 2),
+     "walk_from_root($self, above, below)\n--\n\nConvenience: walk from root directly (fails if not set)",
+     Access::Shared, walk_from_root_body, nullptr},
+    {sig("RustGraph.add_value_with_payload()", {"val_id", "type_id"}, 2),
+     "add_value_with_payload($self, val_id, type_id)\n--\n\n", Access::Exclusive,
+     add_value_with_payload_body, nullptr},
+    {sig("RustGraph.add_op_with_payload()", {"op_id"}, 1), "add_op_with_payload($self, op_id)\n--\n\n",
+     Access::Exclusive, add_op_with_payload_body, nullptr},
+    {sig("RustGraph.connect_value_to_op()", {"val", "op"}, 2), "connect_value_to_op($self, val, op)\n--\n\n",
+     Access::Exclusive, connect_value_to_op_body, nullptr},
+    {sig("RustGraph.connect_op_to_value()", {"op", "val"}, 2), "connect_op_to_value($self, op, val)\n--\n\n",
+     Access::Exclusive, connect_op_to_value_body, nullptr},
+    {sig("RustGraph.get_children()", {"node_id"}, 1), "get_children($self, node_id)\n--\n\n", Access::Shared,
+     get_children_body, nullptr},
+    {sig("RustGraph.get_parents()", {"node_id"}, 1), "get_parents($self, node_id)\n--\n\n", Access::Shared,
+     get_parents_body, nullptr},
+    {sig("RustGraph.get_options()", {"node_id"}, 1), "get_options($self, node_id)\n--\n\n", Access::Shared,
+     get_options_body, nullptr},
+    {kNoParams, "leaves($self)\n--\n\n", Access::Shared, nullptr, leaves_body},
+    {sig("RustGraph.get_parent()", {"node_id"}, 1), "get_parent($self, node_id)\n--\n\n", Access::Shared,
+     get_parent_body, nullptr},
+    {sig("RustGraph.is_value_node()", {"node_id"}, 1),
+     "is_value_node($self, node_id)\n--\n\nReturn true if the node at `node_id` is a value node.",
+     Access::Shared, is_value_node_body, nullptr},
+    {sig("RustGraph.get_value_payload()", {"node_id"}, 1), "get_value_payload($self, node_id)\n--\n\n",
+     Access::Shared, get_value_payload_body, nullptr},
+    {sig("RustGraph.get_op_id()", {"node_id"}, 1), "get_op_id($self, node_id)\n--\n\n", Access::Shared,
+     get_op_id_body, nullptr},
+    {kNoParams, "num_nodes($self)\n--\n\n", Access::Shared, nullptr, num_nodes_body},
+    {sig("RustGraph.nodes()", {"val_nodes", "op_nodes"}, 2),
+     "nodes($self, val_nodes, op_nodes)\n--\n\nReturn the indices of nodes filtered by type.\n\n"
+     "If `val_nodes` is true, include value nodes. If `op_nodes` is true,\n"
+     "include operator nodes. The returned vector preserves the graph's\n"
+     "internal node ordering (0..n).",
+     Access::Shared, nodes_body, nullptr},
+    {sig("RustGraph.walk()", {"start_id", "above", "below"}, 1),
+     "walk($self, start_id, above=True, below=True)\n--\n\n", Access::Shared, walk_body, nullptr},
+    {sig("RustGraph.same_spec()", {"a", "b"}, 2),
+     "same_spec($self, a, b)\n--\n\nHelper: check if two value nodes have the same spec (type_id).",
+     Access::Shared, same_spec_body, nullptr},
+};
+constexpr size_t kNumMethods = std::size(kMethods);
+
+// The module's functions, in registration order.
+const std::array<FunctionSpec, 0> kFunctions{};
+constexpr size_t kNumFunctions = std::size(kFunctions);
+
+// ---- trampolines: one C entry point per table row ----------------------------
+
+template <size_t I>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_method(kMethods[I], self, args, nargs, kwnames);
+}
+
+template <size_t I>
+PyObject* method_entry_noargs(PyObject* self, PyObject*) {
+    return call_method_noargs(kMethods[I], self);
+}
+
+template <size_t I>
+PyObject* function_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_function(kFunctions[I], args, nargs, kwnames);
+}
+
+// Method names are the text signature's leading word.
+std::string name_of(const char* doc) {
+    const char* end = doc;
+    while (*end && *end != '(') ++end;
+    return std::string(doc, end);
+}
+
+template <size_t... I>
+void fill_methods(PyMethodDef* defs, std::index_sequence<I...>) {
+    static std::string names[sizeof...(I) ? sizeof...(I) : 1];
+    ((names[I] = name_of(kMethods[I].doc),
+      defs[I] = kMethods[I].noargs
+                    ? PyMethodDef{names[I].c_str(), reinterpret_cast<PyCFunction>(method_entry_noargs<I>),
+                                  METH_NOARGS, kMethods[I].doc}
+                    : PyMethodDef{names[I].c_str(),
+                                  reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method_entry<I>)),
+                                  METH_FASTCALL | METH_KEYWORDS, kMethods[I].doc}),
+     ...);
+}
+
+template <size_t... I>
+void fill_functions(PyMethodDef* defs, std::index_sequence<I...>) {
+    static std::string names[sizeof...(I) ? sizeof...(I) : 1];
+    ((names[I] = name_of(kFunctions[I].doc),
+      defs[I] = PyMethodDef{names[I].c_str(),
+                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function_entry<I>)),
+                            METH_FASTCALL | METH_KEYWORDS, kFunctions[I].doc}),
+     ...);
+}
+
+PyMethodDef method_defs[kNumMethods + 1];
+PyMethodDef function_defs[kNumFunctions + 1];
+
+// ---- the RustGraph type -----------------------------------------------------------
+
+const Signature kNewSig = sig("RustGraph.__new__()", {}, 0);
+
+PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    return guarded([&]() -> PyObject* {
+        Call c(kNewSig);
+        if (!c.match_tuple(args, kwargs)) return nullptr;
+        PyObject* o = type->tp_alloc(type, 0);
+        if (!o) throw_py();
+        auto* self = reinterpret_cast<GraphObject*>(o);
+        new (&self->borrow) std::atomic<int64_t>(0);
+        new (&self->graph) Graph();
+        return o;
+    });
+}
+
+void graph_dealloc(PyObject* o) noexcept {
+    auto* self = reinterpret_cast<GraphObject*>(o);
+    PyTypeObject* type = Py_TYPE(o);
+    self->graph.~Graph();
+    self->borrow.~atomic();
+    type->tp_free(o);
+    Py_DECREF(type);
+}
+
+PyObject* make_graph_type() {
+    fill_methods(method_defs, std::make_index_sequence<kNumMethods>());
+    // A placeholder entry for __module__, so that the host does not warn about a
+    // type without one; create_module() replaces it by the string "kestrane".
+    static PyMemberDef members[] = {
+        {"__module__", kMemberObject, 0, kMemberReadonly, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
+    };
+    static PyType_Slot slots[] = {
+        {Py_tp_members, members},
+        {Py_tp_new, reinterpret_cast<void*>(graph_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(graph_dealloc)},
+        {Py_tp_doc, const_cast<char*>("RustGraph()\n--\n\n")},
+        {Py_tp_methods, method_defs},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "RustGraph",
+        static_cast<int>(sizeof(GraphObject)),
+        0,
+        Py_TPFLAGS_DEFAULT,
+        slots,
+    };
+    return PyType_FromSpec(&spec);
+}
+
+// The type's name carries no module prefix, so __module__ is set by hand
+// before the type is made immutable.
+bool freeze_type(PyTypeObject* type) {
+#if PY_VERSION_HEX >= 0x030E0000
+    return PyType_Freeze(type) == 0;
+#else
+    type->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+    PyType_Modified(type);
+    return true;
+#endif
+}
+
+// ---- the module -------------------------------------------------------------------
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "kestrane",
+    "",
+    0,  // no module state; a non-negative size makes a re-import call the init again
+    nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject* the_module = nullptr;
+std::atomic<int64_t> first_interpreter{-1};
+
+// Sets the attribute and appends the name to __all__ (created on first use).
+bool register_name(PyObject* module, const char* name, PyObject* value) {
+    if (PyModule_AddObjectRef(module, name, value) < 0) return false;
+    Ref all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        PyErr_Clear();
+        all = Ref(PyList_New(0));
+        if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return false;
+    }
+    Ref text(PyUnicode_FromString(name));
+    return text && PyList_Append(all.get(), text.get()) == 0;
+}
+
+PyObject* create_module() {
+    Ref module(PyModule_Create(&module_def));
+    if (!module) return nullptr;
+    if (!panic_exception()) return nullptr;
+    Ref type(make_graph_type());
+    if (!type) return nullptr;
+    graph_type = reinterpret_cast<PyTypeObject*>(type.get());
+    Ref modname(PyUnicode_FromString("kestrane"));
+    if (!modname || PyObject_SetAttrString(type.get(), "__module__", modname.get()) < 0) return nullptr;
+    if (!freeze_type(graph_type)) return nullptr;
+    if (!register_name(module.get(), "RustGraph", type.get())) return nullptr;
+    Py_INCREF(type.get());  // the type lives for the rest of the process
+    fill_functions(function_defs, std::make_index_sequence<kNumFunctions>());
+    for (size_t i = 0; i < kNumFunctions; ++i) {
+        Ref fn(PyCFunction_NewEx(&function_defs[i], nullptr, modname.get()));
+        if (!fn || !register_name(module.get(), function_defs[i].ml_name, fn.get())) return nullptr;
+    }
+    return module.release();
+}
+
+}  // namespace
+}  // namespace kestrane::py
+
+extern "C" PyMODINIT_FUNC PyInit_kestrane(void) {
+    using namespace kestrane::py;
+    const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id < 0) return nullptr;
+    int64_t expected = -1;
+    if (!first_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+        PyErr_SetString(PyExc_ImportError, "kestrane does not support sub-interpreters");
+        return nullptr;
+    }
+    if (!the_module) {
+        the_module = create_module();
+        if (!the_module) return nullptr;
+    }
+    Py_INCREF(the_module);
+    return the_module;
+}

@@ -1,0 +1,70 @@
+// The few host calls that changed between the oldest and newest supported
+// interpreters, behind one name each.
+#pragma once
+
+#include <Python.h>
+
+#if PY_VERSION_HEX < 0x030C0000
+#include <structmember.h>
+#endif
+
+namespace kestrane::py {
+
+#if PY_VERSION_HEX >= 0x030C0000
+constexpr int kMemberObject = Py_T_OBJECT_EX;
+constexpr int kMemberReadonly = Py_READONLY;
+#else
+constexpr int kMemberObject = T_OBJECT_EX;
+constexpr int kMemberReadonly = READONLY;
+#endif
+
+// Takes the raised exception out of the error indicator (normalised).
+inline PyObject* take_raised_exception() {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyErr_GetRaisedException();
+#else
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    if (!type) return nullptr;
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb) PyException_SetTraceback(value, tb);
+    Py_XDECREF(type);
+    Py_XDECREF(tb);
+    return value;
+#endif
+}
+
+inline void restore_raised_exception(PyObject* exc) {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(exc);
+#else
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exc));
+    Py_INCREF(type);
+    PyErr_Restore(type, exc, PyException_GetTraceback(exc));
+#endif
+}
+
+// True when `s` (a str) equals the ASCII text `text`.
+inline bool str_equals(PyObject* s, const char* text) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyUnicode_EqualToUTF8(s, text) == 1;
+#else
+    return PyUnicode_CompareWithASCIIString(s, text) == 0;
+#endif
+}
+
+// Borrowed-or-new dictionary lookup by ASCII key, as a new reference; nullptr
+// with no error set when the key is absent.
+inline PyObject* dict_get_ref(PyObject* dict, const char* key) {
+#if PY_VERSION_HEX >= 0x030D0000
+    PyObject* out = nullptr;
+    PyDict_GetItemStringRef(dict, key, &out);
+    return out;
+#else
+    PyObject* out = PyDict_GetItemString(dict, key);
+    Py_XINCREF(out);
+    return out;
+#endif
+}
+
+}  // namespace kestrane::py
