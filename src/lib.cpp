@@ -10,9 +10,12 @@
 #include <atomic>
 #include <utility>
 
+#include "conditions.hpp"
 #include "graph.hpp"
 #include "py/binding.hpp"
 #include "py/compat.hpp"
+#include "py/condition_lists.hpp"
+#include "py/op_snapshot.hpp"
 #include "py/ref.hpp"
 
 namespace kestrane::py {
@@ -118,6 +121,53 @@ PyObject* walk_body(Graph& g, Call& c) {
 
 PyObject* leaves_body(Graph& g) { return node_list(leaves(g)); }
 
+// ---- conditions -------------------------------------------------------------------
+
+PyObject* condition_combinations_body(Call& c) {
+    const std::vector<ConditionList> by_child = c.get(0, to_condition_lists);
+    const std::vector<NodeId> offsets = c.node_ids(1);
+    return condition_list_result(condition_combinations(by_child, offsets));
+}
+
+// The three functions that read a graph take its access only after their
+// arguments and the op snapshot are converted (that conversion runs Python
+// code); a refusal then is an internal failure, not the RuntimeError.
+template <class Compute>
+PyObject* with_late_access(GraphObject* obj, Compute compute) {
+    AccessGuard guard;
+    if (!guard.try_take(obj, Access::Shared)) panic("Already mutably borrowed: PyBorrowError");
+    const ConditionList result = compute(obj->graph);
+    guard.release();
+    return condition_list_result(result);
+}
+
+PyObject* tree_conditions_body(Call& c) {
+    GraphObject* obj = c.graph_object(0);
+    const NodeId node_id = c.node_id(1);
+    PyObject* snapshot = c.get(2, to_snapshot_dict);
+    const bool adopt = c.flag(3);
+    const OpCache ops = build_op_cache(snapshot);
+    return with_late_access(obj, [&](const Graph& g) { return _tree_conditions(g, node_id, ops, adopt); });
+}
+
+PyObject* get_conditions_body(Call& c) {
+    GraphObject* obj = c.graph_object(0);
+    const NodeId node_id = c.node_id(1);
+    PyObject* snapshot = c.get(2, to_snapshot_dict);
+    const bool adopt = c.flag(3);
+    const OpCache ops = build_op_cache(snapshot);
+    return with_late_access(obj, [&](const Graph& g) { return get_conditions(g, node_id, ops, adopt); });
+}
+
+PyObject* update_callable_conditions_body(Call& c) {
+    GraphObject* obj = c.graph_object(0);
+    const NodeId node_id = c.node_id(1);
+    PyObject* snapshot = c.get(2, to_snapshot_dict);
+    const OpCache ops = build_op_cache(snapshot);
+    return with_late_access(obj,
+                            [&](const Graph& g) { return _update_callable_conditions(g, node_id, ops); });
+}
+
 // ---- the tables -----------------------------------------------------------------
 
 constexpr Signature sig(const char* display, std::initializer_list<const char*> params, int nrequired) {
@@ -182,7 +232,16 @@ const MethodSpec kMethods[] = {
 constexpr size_t kNumMethods = std::size(kMethods);
 
 // The module's functions, in registration order.
-const std::array<FunctionSpec, 0> kFunctions{};
+const FunctionSpec kFunctions[] = {
+    {sig("condition_combinations()", {"conditions_by_child", "offset_list"}, 2),
+     "condition_combinations(conditions_by_child, offset_list)\n--\n\n", condition_combinations_body},
+    {sig("tree_conditions()", {"graph", "node_id", "op_snapshot", "adopt_for_callable"}, 4),
+     "tree_conditions(graph, node_id, op_snapshot, adopt_for_callable)\n--\n\n", tree_conditions_body},
+    {sig("get_conditions()", {"graph", "node_id", "op_snapshot", "adopt_for_callable"}, 4),
+     "get_conditions(graph, node_id, op_snapshot, adopt_for_callable)\n--\n\n", get_conditions_body},
+    {sig("update_callable_conditions()", {"graph", "node_id", "op_snapshot"}, 3),
+     "update_callable_conditions(graph, node_id, op_snapshot)\n--\n\n", update_callable_conditions_body},
+};
 constexpr size_t kNumFunctions = std::size(kFunctions);
 
 // ---- trampolines: one C entry point per table row ----------------------------
