@@ -153,7 +153,7 @@ void combine_into(const std::vector<const ConditionList*>& factors, const std::v
 // per path.
 class Region {
 public:
-    explicit Region(const Graph& g) : g_(g), local_(g.size()) {}
+    explicit Region(const Graph& g) : g_(g), local_(g.size()), first_option_of_(g.size()) {}
 
     // Explores from each root in order. ValueError when a node is reached
     // again from itself, since the counts below it would be unbounded.
@@ -168,12 +168,20 @@ public:
     // The number of distinct leaves below `id`.
     uint64_t unique(NodeId id, InterruptPoll& poll);
 
+    // Whether the tree conditions of `k`'s first option may be asked for more
+    // than once: `k` is reached by several edges, or that option is the first
+    // option of several region nodes.
+    bool shared_first_option(NodeId k) const {
+        return indeg_[local(k)] > 1 || first_option_of_[g_.nodes[k].options[0]] > 1;
+    }
+
 private:
     uint32_t discover(NodeId id);
     void mark_trees();
 
     const Graph& g_;
     ZeroedArray<uint32_t> local_;  // node id -> local index + 1; 0 outside the region
+    ZeroedArray<uint8_t> first_option_of_;  // option id -> region nodes it is first of (max 2)
     std::vector<NodeId> ids_;
     std::vector<uint64_t> rep_;
     std::vector<uint32_t> indeg_;  // edges into the node from region nodes
@@ -211,7 +219,14 @@ void Region::explore(const std::vector<NodeId>& roots, InterruptPoll& poll) {
             poll.tick();
             Visit& t = stack.back();
             const Node& x = g_.nodes[ids_[t.li]];
-            if (x.options.empty()) t.acc = 1;
+            if (x.options.empty()) {
+                t.acc = 1;
+            } else if (t.oi == 0 && t.ci == 0) {
+                const NodeId first = x.options[0];
+                g_.at(first);
+                uint8_t& n = first_option_of_[first];
+                if (n < 2) ++n;
+            }
             bool descended = false;
             while (t.oi < x.options.size()) {
                 const Node& o = g_.at(x.options[t.oi]);
@@ -350,6 +365,7 @@ struct Frame {
     size_t bi = 0;   // current base condition
     size_t scan = 0; // next position to check for a missing child factor
     bool sel_ready = false;
+    bool memoize = false;  // keep a copy of the result for later requests
     ConditionList owned_base;                 // built when adopting a callable's conditions
     const ConditionList* borrowed = nullptr;  // or borrowed from the op cache; never into a Frame
     ConditionList result;
@@ -377,7 +393,7 @@ private:
 
     uint32_t* words(const Frame& fr) { return words_.data() + fr.words; }
     void mark_selected(const Frame& fr, const Condition& c);
-    void push_frame(NodeId n, uint32_t slot);
+    void push_frame(NodeId n, uint32_t slot, bool memoize = false);
     void pop_frame();
 
     const Graph& g_;
@@ -392,6 +408,9 @@ private:
     std::vector<ConditionList> lists_;
     std::vector<const ConditionList*> factors_;
     std::vector<uint64_t> frame_offsets_;
+    // Results for operators below shared nodes: without them a subgraph
+    // reached along many paths would be expanded once per path.
+    std::unordered_map<NodeId, ConditionList> memo_;
 };
 
 void TreeConditions::mark_selected(const Frame& fr, const Condition& c) {
@@ -401,11 +420,12 @@ void TreeConditions::mark_selected(const Frame& fr, const Condition& c) {
         if (e < fr.m) flags[e] |= kSel;
 }
 
-void TreeConditions::push_frame(NodeId n, uint32_t slot) {
+void TreeConditions::push_frame(NodeId n, uint32_t slot, bool memoize) {
     stack_.emplace_back();
     Frame& fr = stack_.back();
     fr.n = n;
     fr.slot = slot;
+    fr.memoize = memoize;
     fr.borrowed = borrowed_base(g_, n, ops_, adopt_, fr.owned_base);
     const ConditionList& base = fr.base();
     const IdList& k = g_.nodes[n].children;
@@ -482,6 +502,7 @@ ConditionList TreeConditions::run(NodeId n) {
         if (fr.bi == fr.nbase) {
             ConditionList done = std::move(fr.result);
             const uint32_t slot = fr.slot;
+            if (fr.memoize) memo_.emplace(fr.n, done);
             pop_frame();
             if (stack_.empty()) return done;
             const Frame& parent = stack_.back();
@@ -510,7 +531,16 @@ ConditionList TreeConditions::run(NodeId n) {
                 flags[gp] |= kHaveChild;
                 continue;
             }
-            push_frame(kn.options[0], gp);  // invalidates `fr` and the slices
+            const bool shared = region_.shared_first_option(k[i]);
+            if (shared) {
+                auto hit = memo_.find(kn.options[0]);
+                if (hit != memo_.end()) {
+                    lists_[fr.lists + gp] = hit->second;
+                    flags[gp] |= kHaveChild;
+                    continue;
+                }
+            }
+            push_frame(kn.options[0], gp, shared);  // invalidates `fr` and the slices
             pushed = true;
             break;
         }
