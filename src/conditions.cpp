@@ -161,7 +161,6 @@ public:
 
     uint32_t local(NodeId id) const { return local_[id] - 1; }
     size_t size() const { return ids_.size(); }
-    NodeId id(uint32_t li) const { return ids_[li]; }
 
     // The number of leaves below `id` counted once per path (wrapping).
     uint64_t repeated(NodeId id) const { return rep_[local(id)]; }
@@ -497,8 +496,11 @@ ConditionList TreeConditions::run(NodeId n) {
     push_frame(n, 0);
     for (;;) {
         Frame& fr = stack_.back();
-        const uint32_t* live = words(fr) + 3 * size_t(fr.m);
-        while (fr.bi < fr.nbase && !live[fr.bi]) ++fr.bi;
+        // A level without base conditions has no slices at all.
+        if (fr.bi < fr.nbase) {
+            const uint32_t* live = words(fr) + 3 * size_t(fr.m);
+            while (fr.bi < fr.nbase && !live[fr.bi]) ++fr.bi;
+        }
         if (fr.bi == fr.nbase) {
             ConditionList done = std::move(fr.result);
             const uint32_t slot = fr.slot;
