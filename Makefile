@@ -44,3 +44,12 @@ sanitize:
 	LSAN_OPTIONS=suppressions=$(CURDIR)/.ci/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(SAN_VENV)/bin/python -m pytest $(PYTEST_ARGS)
+
+# Benchmarks against the interpreter's floor, pure-Python versions and the
+# graph libraries users would pick instead (installed in their own venv).
+BENCH_VENV ?= .venv-bench
+.PHONY: bench
+bench:
+	$(MAKE) build VENV=$(BENCH_VENV)
+	-$(BENCH_VENV)/bin/python -m pip install -q networkx rustworkx igraph
+	$(BENCH_VENV)/bin/python bench/run.py $(BENCH_ARGS)

@@ -181,8 +181,72 @@ struct Node {
 
 static_assert(sizeof(IdList) == 16, "IdList should stay compact");
 
+// The node array. It grows with realloc, which moves large blocks by remapping
+// pages instead of copying them; a Node holds no pointer into itself, so it can
+// be relocated bytewise. Offers the vector operations the code uses.
+class NodeList {
+public:
+    NodeList() = default;
+    NodeList(const NodeList& o) {
+        reserve(o.size_);
+        for (const Node& n : o) push_back(n);
+    }
+    NodeList(NodeList&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_) {
+        o.data_ = nullptr;
+        o.size_ = o.cap_ = 0;
+    }
+    NodeList& operator=(NodeList o) noexcept {
+        std::swap(data_, o.data_);
+        std::swap(size_, o.size_);
+        std::swap(cap_, o.cap_);
+        return *this;
+    }
+    ~NodeList() {
+        clear();
+        std::free(data_);
+    }
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    Node& operator[](size_t i) { return data_[i]; }
+    const Node& operator[](size_t i) const { return data_[i]; }
+    Node* begin() { return data_; }
+    Node* end() { return data_ + size_; }
+    const Node* begin() const { return data_; }
+    const Node* end() const { return data_ + size_; }
+    Node& back() { return data_[size_ - 1]; }
+    const Node& back() const { return data_[size_ - 1]; }
+
+    void reserve(size_t n) {
+        if (n <= cap_) return;
+        void* p = std::realloc(static_cast<void*>(data_), n * sizeof(Node));
+        if (!p) throw std::bad_alloc();
+        data_ = static_cast<Node*>(p);
+        cap_ = n;
+    }
+    void push_back(const Node& n) {
+        if (size_ == cap_) return push_back(Node(n));  // `n` may live in this list
+        new (data_ + size_) Node(n);
+        ++size_;
+    }
+    void push_back(Node&& n) {
+        if (size_ == cap_) reserve(cap_ ? cap_ * 2 : 8);
+        new (data_ + size_) Node(std::move(n));
+        ++size_;
+    }
+    void clear() {
+        for (size_t i = 0; i < size_; ++i) data_[i].~Node();
+        size_ = 0;
+    }
+
+private:
+    Node* data_ = nullptr;
+    size_t size_ = 0;
+    size_t cap_ = 0;
+};
+
 struct Graph {
-    std::vector<Node> nodes;
+    NodeList nodes;
     NodeId root_id = 0;
 
     size_t size() const { return nodes.size(); }

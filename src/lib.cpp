@@ -5,12 +5,15 @@
 #include <Python.h>
 
 #include <array>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <atomic>
 #include <utility>
 
+#include "clone.hpp"
 #include "conditions.hpp"
+#include "fingerprint.hpp"
 #include "graph.hpp"
 #include "py/binding.hpp"
 #include "py/compat.hpp"
@@ -121,6 +124,78 @@ PyObject* walk_body(Graph& g, Call& c) {
 
 PyObject* leaves_body(Graph& g) { return node_list(leaves(g)); }
 
+// ---- neighbours, connections and hashes ---------------------------------------
+
+PyObject* neighbors_body(Graph& g, Call& c) { return node_list(kestrane::neighbors(g, c.node_id(0))); }
+
+// A new tuple that takes over the references in `items` (all non-null); they
+// are released if the tuple cannot be made.
+PyObject* steal_tuple(std::initializer_list<PyObject*> items) {
+    PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(items.size()));
+    if (!t) {
+        for (PyObject* o : items) Py_DECREF(o);
+        throw_py();
+    }
+    Py_ssize_t i = 0;
+    for (PyObject* o : items) PyTuple_SET_ITEM(t, i++, o);
+    return t;
+}
+
+PyObject* connections_body(Graph& g) {
+    const std::vector<Connection> conns = kestrane::connections(g);
+    Ref list(PyList_New(static_cast<Py_ssize_t>(conns.size())));
+    if (!list) throw_py();
+    for (size_t i = 0; i < conns.size(); ++i) {
+        Ref a(py_int(conns[i].first));
+        PyObject* b = py_int(conns[i].second);
+        PyList_SET_ITEM(list.get(), i, steal_tuple({a.release(), b}));
+    }
+    return list.release();
+}
+
+PyObject* connection_hash_body(Graph& g) { return py_int(kestrane::connection_hash(g)); }
+
+PyObject* equality_hash_body(Graph& g) { return py_int(kestrane::equality_hash(g)); }
+
+// ---- clone, graft and merge ----------------------------------------------------
+
+PyObject* corr_dict(const Corr& corr) {
+    Ref dict(PyDict_New());
+    if (!dict) throw_py();
+    corr.for_each([&](NodeId src, NodeId copy) {
+        Ref k(py_int(src));
+        Ref v(py_int(copy));
+        if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) throw_py();
+    });
+    return dict.release();
+}
+
+PyObject* clone_subgraph_body(Graph& g) {
+    CloneResult r = kestrane::clone_subgraph(g);
+    Ref dict(corr_dict(r.corr));
+    Ref graph(wrap_graph(std::move(r.graph)));
+    return steal_tuple({graph.release(), dict.release()});
+}
+
+PyObject* clone_and_attach_body(Graph& g, Call& c) {
+    const Graph& elem = c.graph(0);
+    const NodeId root_leaf_id = c.node_id(1);
+    AttachResult r = kestrane::clone_and_attach(g, elem, root_leaf_id);
+    Ref new_elem_leaves(node_list(r.new_elem_leaves));
+    Ref old_candidates(node_list(r.old_candidates));
+    Ref graph(wrap_graph(std::move(r.graph)));
+    return steal_tuple({graph.release(), new_elem_leaves.release(), old_candidates.release()});
+}
+
+PyObject* merge_value_nodes_body(Graph& g, Call& c) {
+    const NodeId keep = c.node_id(0);
+    const NodeId other = c.node_id(1);
+    const bool upper = c.flag(2);
+    const bool lower = c.flag(3);
+    kestrane::merge_value_nodes(g, keep, other, upper, lower);
+    return py_none();
+}
+
 // ---- conditions -------------------------------------------------------------------
 
 PyObject* condition_combinations_body(Call& c) {
@@ -206,6 +281,8 @@ const MethodSpec kMethods[] = {
      get_parents_body, nullptr},
     {sig("RustGraph.get_options()", {"node_id"}, 1), "get_options($self, node_id)\n--\n\n", Access::Shared,
      get_options_body, nullptr},
+    {sig("RustGraph.neighbors()", {"id"}, 1), "neighbors($self, id)\n--\n\n", Access::Shared, neighbors_body,
+     nullptr},
     {kNoParams, "leaves($self)\n--\n\n", Access::Shared, nullptr, leaves_body},
     {sig("RustGraph.get_parent()", {"node_id"}, 1), "get_parent($self, node_id)\n--\n\n", Access::Shared,
      get_parent_body, nullptr},
@@ -225,9 +302,37 @@ const MethodSpec kMethods[] = {
      Access::Shared, nodes_body, nullptr},
     {sig("RustGraph.walk()", {"start_id", "above", "below"}, 1),
      "walk($self, start_id, above=True, below=True)\n--\n\n", Access::Shared, walk_body, nullptr},
+    {kNoParams,
+     "clone_subgraph($self)\n--\n\n"
+     "Clone the entire subgraph reachable from the current graph's root.\n\n"
+     "The function:\n"
+     "  - Uses `self.root_id` as the starting point.\n"
+     "  - Traverses all reachable nodes (both up and down connections).\n"
+     "  - Rebuilds a new `Graph` with cloned nodes and adjusted edge indices.\n"
+     "  - Returns the cloned graph and the mapping `old_id -> new_id`.\n\n"
+     "The cloned graph will have its own `root_id` set to the mapped clone\n"
+     "of the original root node.",
+     Access::Shared, nullptr, clone_subgraph_body},
+    {sig("RustGraph.merge_value_nodes()", {"keep", "other", "upper", "lower"}, 4),
+     "merge_value_nodes($self, keep, other, upper, lower)\n--\n\n"
+     "Merge two value nodes by redirecting all connections from `other` to `keep`.\n"
+     "Equivalent to Python ValueNode.merge(upper=True, lower=True).",
+     Access::Exclusive, merge_value_nodes_body, nullptr},
+    {kNoParams, "connection_hash($self)\n--\n\n", Access::Shared, nullptr, connection_hash_body},
+    {kNoParams, "connections($self)\n--\n\n", Access::Shared, nullptr, connections_body},
+    {kNoParams, "equality_hash($self)\n--\n\n", Access::Shared, nullptr, equality_hash_body},
     {sig("RustGraph.same_spec()", {"a", "b"}, 2),
      "same_spec($self, a, b)\n--\n\nHelper: check if two value nodes have the same spec (type_id).",
      Access::Shared, same_spec_body, nullptr},
+    {sig("RustGraph.clone_and_attach()", {"elem", "root_leaf_id"}, 2),
+     "clone_and_attach($self, elem, root_leaf_id)\n--\n\n"
+     "Clone the current graph and attach `elem` beneath `root_leaf_id`,\n"
+     "merging the leaf value with the element's root value node.\n\n"
+     "The element\xE2\x80\x99" "s *operator under its root* becomes a new outgoing option\n"
+     "of the given leaf. The element root value itself is not duplicated.\n\n"
+     "Returns:\n"
+     "  (new_graph, new_elem_leaves, old_candidates)",
+     Access::Shared, clone_and_attach_body, nullptr},
 };
 constexpr size_t kNumMethods = std::size(kMethods);
 

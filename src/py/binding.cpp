@@ -166,34 +166,7 @@ Ref sequence_iter(PyObject* o, Py_ssize_t* size_hint) {
     return it;
 }
 
-std::vector<NodeId> to_node_ids(PyObject* o) {
-    std::vector<NodeId> out;
-    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
-        // Item access by index is what iteration does for these two; an item's
-        // __index__ may shrink a list, so the length is re-read every step.
-        const bool list = PyList_CheckExact(o);
-        out.reserve(Py_SIZE(o));
-        for (Py_ssize_t i = 0; i < Py_SIZE(o); ++i) {
-            PyObject* item = list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i);
-            if (PyLong_CheckExact(item)) {
-                out.push_back(to_node_id(item));
-            } else {
-                Ref hold = Ref::borrow(item);
-                out.push_back(to_node_id(item));
-            }
-        }
-        return out;
-    }
-    Py_ssize_t hint = 0;
-    Ref it = sequence_iter(o, &hint);
-    out.reserve(hint);
-    while (PyObject* raw = PyIter_Next(it.get())) {
-        Ref item(raw);
-        out.push_back(to_node_id(item.get()));
-    }
-    if (PyErr_Occurred()) throw_py();
-    return out;
-}
+std::vector<NodeId> to_node_ids(PyObject* o) { return to_items<NodeId>(o, to_node_id); }
 
 // ---- results -----------------------------------------------------------------
 

@@ -1,0 +1,196 @@
+#include "clone.hpp"
+
+#include <string>
+
+namespace kestrane {
+
+// ---- clone ----------------------------------------------------------------
+
+// Replaces every entry of `list` by its copy's id.
+static void translate_list(IdList& list, const Corr& corr) {
+    for (size_t i = 0; i < list.size(); ++i) {
+        const Link m = corr.find(list[i]);
+        if (m == kNoLink) panic("no entry found for key");
+        list.at_mut(i) = m;
+    }
+}
+
+// Two passes: the walk numbers the reached nodes (corr and the walk order),
+// then each node is copied once into storage of the exact final size and its
+// links are translated.
+CloneResult clone_subgraph(const Graph& g) {
+    if (!g.has_valid_root()) panic("Cannot clone_subgraph: Graph has no valid root_id set");
+    const size_t n = g.nodes.size();
+    std::vector<Link> map(n, kNoLink);
+    std::vector<Link> order;  // clone id -> source id
+
+    // Links are pushed in reverse of the order they are followed (parents,
+    // parent, options, children; each list in stored order), and a node
+    // already numbered is passed over at pop time: this numbers the nodes in
+    // the pre-order of the recursive walk.
+    std::vector<Link> stack{static_cast<Link>(g.root_id)};
+    while (!stack.empty()) {
+        const NodeId x = stack.back();
+        stack.pop_back();
+        if (x >= n) index_panic(n, x);
+        if (map[x] != kNoLink) continue;
+        map[x] = static_cast<Link>(order.size());
+        order.push_back(static_cast<Link>(x));
+        const Node& node = g.nodes[x];
+        stack.insert(stack.end(), std::make_reverse_iterator(node.children.end()),
+                     std::make_reverse_iterator(node.children.begin()));
+        stack.insert(stack.end(), std::make_reverse_iterator(node.options.end()),
+                     std::make_reverse_iterator(node.options.begin()));
+        if (node.has_parent()) stack.push_back(static_cast<Link>(node.parent()));
+        stack.insert(stack.end(), std::make_reverse_iterator(node.parents.end()),
+                     std::make_reverse_iterator(node.parents.begin()));
+    }
+    std::vector<Link>().swap(stack);
+
+    CloneResult r;
+    r.corr = Corr(std::move(map));
+    NodeList& out = r.graph.nodes;
+    out.reserve(order.size());
+    for (Link src : order) {
+        out.push_back(g.nodes[src]);
+        Node& node = out.back();
+        translate_list(node.parents, r.corr);
+        translate_list(node.options, r.corr);
+        translate_list(node.children, r.corr);
+        if (node.has_parent()) {
+            const Link p = r.corr.find(node.parent());
+            if (p == kNoLink) node.clear_parent();
+            else node.set_parent(p);
+        }
+    }
+    const Link root = r.corr.find(g.root_id);
+    if (root == kNoLink) panic("Root node missing in correspondence map");
+    r.graph.root_id = root;
+    return r;
+}
+
+// ---- graft ------------------------------------------------------------------
+
+// Keeps the entries that `image` maps, replaced by their images, in order.
+template <class F>
+static void filter_map_list(IdList& list, F&& image) {
+    size_t k = 0;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const Link m = image(list[i]);
+        if (m != kNoLink) list.at_mut(k++) = m;
+    }
+    while (list.size() > k) list.pop_back();
+}
+
+AttachResult clone_and_attach(const Graph& host, const Graph& elem, NodeId root_leaf_id) {
+    if (!host.has_valid_root()) panic("clone_and_attach: self has no valid root");
+    CloneResult hc = clone_subgraph(host);
+    AttachResult res;
+    Graph& out = hc.graph;
+    const size_t h = out.nodes.size();
+
+    const Link leaf = hc.corr.find(root_leaf_id);
+    if (leaf == kNoLink) panic("called `Option::unwrap()` on a `None` value");
+
+    CloneResult ec = clone_subgraph(elem);
+    const Link eroot = ec.corr.find(elem.root_id);
+    if (eroot == kNoLink) panic("elem_corr missing original root id");
+    NodeList& enodes = ec.graph.nodes;
+    const size_t e = enodes.size();
+    if (h + e - 1 > kMaxNodes) throw std::bad_alloc();
+
+    // Element-clone node j (other than its root) lands at h + j, less one
+    // when it comes after the root, which is skipped.
+    auto image = [&](NodeId j) -> Link {
+        if (j == eroot) return kNoLink;
+        return static_cast<Link>(h + j - (j > eroot ? 1 : 0));
+    };
+
+    out.nodes.reserve(h + e - 1);
+    for (size_t j = 0; j < e; ++j) {
+        if (j == eroot) continue;
+        Node node = std::move(enodes[j]);
+        filter_map_list(node.parents, image);
+        filter_map_list(node.options, image);
+        filter_map_list(node.children, image);
+        // Operators directly under the element root lose their parent here;
+        // the attach step below gives them the leaf.
+        if (node.has_parent()) {
+            const Link p = image(node.parent());
+            if (p == kNoLink) node.clear_parent();
+            else node.set_parent(p);
+        }
+        out.nodes.push_back(std::move(node));
+    }
+
+    for (Link o : enodes[eroot].options) {
+        const Link m = image(o);
+        if (m == kNoLink) continue;
+        out.nodes[leaf].options.push_back(m);
+        out.nodes[m].set_parent(leaf);
+    }
+
+    for (size_t id = h; id < out.nodes.size(); ++id) {
+        const Node& node = out.nodes[id];
+        if (node.children.empty() && node.options.empty()) res.new_elem_leaves.push_back(id);
+    }
+
+    for (NodeId l : leaves(host)) {
+        if (l == root_leaf_id) continue;
+        const Link m = hc.corr.find(l);
+        if (m == kNoLink) panic("clone_and_attach: corr missing mapping for leaf " + std::to_string(l));
+        res.old_candidates.push_back(m);
+    }
+
+    res.graph = std::move(out);
+    return res;
+}
+
+// ---- merge ------------------------------------------------------------------
+
+void merge_value_nodes(Graph& g, NodeId keep, NodeId other, bool upper, bool lower) {
+    if (keep == other) return;
+    const size_t n = g.nodes.size();
+    auto check = [n](NodeId id) {
+        if (id >= n) index_panic(n, id);
+    };
+    // Every id is checked before anything changes, in the order in which the
+    // two steps use them (other, then keep if the step moves anything, then
+    // each moved operator), so a failing call reports the first bad id and
+    // leaves the graph as it was. The upper step never changes other's
+    // options, so the lower step's list is known up front.
+    if (upper) {
+        check(other);
+        const IdList& moved = g.nodes[other].parents;
+        if (!moved.empty()) check(keep);
+        for (Link p : moved) check(p);
+    }
+    if (lower) {
+        check(other);
+        const IdList& moved = g.nodes[other].options;
+        if (!moved.empty()) check(keep);
+        for (Link o : moved) check(o);
+    }
+
+    // Taking the list out empties it, as the step ends by doing; nothing in
+    // the loop reads other's list (keep differs from other).
+    if (upper) {
+        const IdList moved = std::move(g.nodes[other].parents);
+        for (Link p : moved) {
+            IdList& kp = g.nodes[keep].parents;
+            if (!kp.contains(p)) kp.push_back(p);
+            for (Link& c : g.nodes[p].children)
+                if (c == other) c = static_cast<Link>(keep);
+        }
+    }
+    if (lower) {
+        const IdList moved = std::move(g.nodes[other].options);
+        for (Link o : moved) {
+            IdList& ko = g.nodes[keep].options;
+            if (!ko.contains(o)) ko.push_back(o);
+            g.nodes[o].set_parent(keep);
+        }
+    }
+}
+
+}  // namespace kestrane
