@@ -20,15 +20,15 @@ def op(conditions, has_callable=False, cumulative=False):
     return {"conditions": conditions, "has_callable": has_callable, "cumulative": cumulative}
 
 
-def build(spec, root=0):
-    """spec: list of nodes in id order, ("v", val_id, [options]) or ("o", op_id, [children])."""
+def build(layout, root=0):
+    """layout: list of nodes in id order, ("v", val_id, [options]) or ("o", op_id, [children])."""
     g = kestrane.RustGraph()
-    for kind, payload, _ in spec:
+    for kind, payload, _ in layout:
         if kind == "v":
             g.add_value_with_payload(payload, 0)
         else:
             g.add_op_with_payload(payload)
-    for i, (kind, _, links) in enumerate(spec):
+    for i, (kind, _, links) in enumerate(layout):
         for j in links:
             if kind == "v":
                 g.connect_value_to_op(i, j)
@@ -118,7 +118,7 @@ def test_too_large_product_is_a_memory_error(factors):
 CALLABLE_OPS = {4: op([[1]], True, False), 9: op([[0], [1, 2], []])}
 
 
-@pytest.mark.parametrize("spec, node, ops, expected", [
+@pytest.mark.parametrize("layout, node, ops, expected", [
     ([("o", 4, [1, 2]), leaf(9), leaf()], 0, CALLABLE_OPS, [[0, 1], [0, 2, 3], [0]]),
     ([("o", 4, [1, 2]), leaf(8), leaf()], 0, CALLABLE_OPS, []),
     ([("o", 4, [])], 0, CALLABLE_OPS, [[1]]),
@@ -130,8 +130,8 @@ CALLABLE_OPS = {4: op([[1]], True, False), 9: op([[0], [1, 2], []])}
     ([("v", 4, [1]), ("o", 9, [])], 0, CALLABLE_OPS, []),
     ([("o", 4, [1]), leaf(9)], 0, {**CALLABLE_OPS, 9: op([])}, []),
 ])
-def test_update_callable_conditions(spec, node, ops, expected):
-    assert kestrane.update_callable_conditions(build(spec), node, ops) == expected
+def test_update_callable_conditions(layout, node, ops, expected):
+    assert kestrane.update_callable_conditions(build(layout), node, ops) == expected
 
 
 # ---- tree_conditions -------------------------------------------------------------
@@ -146,7 +146,7 @@ TWO_OPTIONS = [("o", 7, [1, 2]), ("v", 0, [3, 5]), leaf(), ("o", 8, [4]), leaf()
                ("o", 9, [6, 7]), leaf(), leaf()]
 
 
-@pytest.mark.parametrize("spec, node, ops, expected", [
+@pytest.mark.parametrize("layout, node, ops, expected", [
     ([leaf()], 0, {}, [[]]),
     (TWO_LEAVES, 0, {}, []),
     (TWO_LEAVES, 0, {7: op([])}, []),
@@ -171,16 +171,16 @@ TWO_OPTIONS = [("o", 7, [1, 2]), ("v", 0, [3, 5]), leaf(), ("o", 8, [4]), leaf()
     ([("o", 7, [1, 2]), ("v", 0, [3]), ("v", 0, [4]), ("o", 8, [5, 6]), ("o", 8, [7, 8])]
      + [leaf()] * 4, 0, {7: op([[]]), 8: op([[0], [1]])}, [[0, 2], [0, 3], [1, 2], [1, 3]]),
 ])
-def test_tree_conditions(spec, node, ops, expected):
-    g = build(spec)
+def test_tree_conditions(layout, node, ops, expected):
+    g = build(layout)
     assert kestrane.tree_conditions(g, node, ops, False) == expected
 
 
 def test_tree_conditions_adopts_callable_conditions_at_every_level():
     # operator 4 (has a callable) over [f, x]; f names operator 9; x -> operator 4 over [f, y]
-    spec = [("o", 4, [1, 2]), leaf(9), ("v", 0, [3]), ("o", 4, [1, 4]), leaf()]
+    layout = [("o", 4, [1, 2]), leaf(9), ("v", 0, [3]), ("o", 4, [1, 4]), leaf()]
     ops = {4: op([[1]], True), 9: op([[0]])}
-    g = build(spec)
+    g = build(layout)
     assert kestrane.tree_conditions(g, 0, ops, False) == [[1, 2]]
     # adopted: [[0, 1]] everywhere; positions are local leaf positions
     assert kestrane.tree_conditions(g, 0, ops, True) == [[0, 1, 2]]
@@ -218,8 +218,8 @@ def test_get_conditions_minimal_and_ordered(conditions, n_leaves, expected):
 
 def test_empty_condition_keeps_shorter_ones_below_the_graph_leaf_count():
     # root 0 -> operator over [v, extra]; v -> operator 7 over [a, b]: three graph leaves
-    spec = [("v", 0, [1]), ("o", 1, [2, 3]), ("v", 0, [4]), leaf(), ("o", 7, [5, 6]), leaf(), leaf()]
-    g = build(spec)
+    layout = [("v", 0, [1]), ("o", 1, [2, 3]), ("v", 0, [4]), leaf(), ("o", 7, [5, 6]), leaf(), leaf()]
+    g = build(layout)
     assert kestrane.get_conditions(g, 2, {7: op([[], [0, 1]])}, False) == [[], [0, 1]]
     assert kestrane.get_conditions(g, 2, {7: op([[], [0, 1, 1]])}, False) == [[], [0, 1]]
 
@@ -231,7 +231,7 @@ def test_no_valid_root_means_no_graph_leaves():
     assert kestrane.get_conditions(g, 0, {}, False) == [[]]
 
 
-@pytest.mark.parametrize("spec, node, ops, expected", [
+@pytest.mark.parametrize("layout, node, ops, expected", [
     # the worked example and the same with one leaf twice
     ([("v", 0, [1]), ("o", 7, [2, 3]), leaf(), leaf()], 0, {7: op([[0], [1]])}, [[0], [1]]),
     ([("v", 0, [1]), ("o", 7, [2, 2]), leaf()], 0, {7: op([[0], [1]])}, [[0]]),
@@ -253,8 +253,8 @@ def test_no_valid_root_means_no_graph_leaves():
     ([("v", 0, [1]), ("o", 7, [2, 3]), ("v", 0, [4]), ("v", 0, [5]), ("o", 8, [6]),
       ("o", 8, [6, 7]), leaf(), leaf()], 0, {7: op([[0]]), 8: op([[1]])}, [[0, 1]]),
 ])
-def test_get_conditions(spec, node, ops, expected):
-    assert kestrane.get_conditions(build(spec), node, ops, False) == expected
+def test_get_conditions(layout, node, ops, expected):
+    assert kestrane.get_conditions(build(layout), node, ops, False) == expected
 
 
 # ---- cycles, depth, size -------------------------------------------------------------
@@ -262,8 +262,8 @@ def test_get_conditions(spec, node, ops, expected):
 
 def test_cycle_below_the_node_is_a_value_error():
     # 0 -> 1 -> 2 -> 3 -> back to 2
-    spec = [("v", 0, [1]), ("o", 7, [2]), ("v", 0, [3]), ("o", 8, [2, 4]), leaf()]
-    g = build(spec)
+    layout = [("v", 0, [1]), ("o", 7, [2]), ("v", 0, [3]), ("o", 8, [2, 4]), leaf()]
+    g = build(layout)
     for fn in (kestrane.get_conditions, kestrane.tree_conditions):
         with pytest.raises(ValueError) as info:
             fn(g, 0 if fn is kestrane.get_conditions else 1, {}, False)
@@ -333,8 +333,8 @@ def test_a_million_node_chain():
 
 def test_too_large_tree_product_is_a_memory_error():
     # five unselected children, each with 1000 single conditions: 10**15 combinations
-    spec = [("o", 7, [1, 2, 3, 4, 5])] + [("v", 0, [6])] * 5 + [("o", 8, [7]), leaf()]
-    g = build(spec)
+    layout = [("o", 7, [1, 2, 3, 4, 5])] + [("v", 0, [6])] * 5 + [("o", 8, [7]), leaf()]
+    g = build(layout)
     with pytest.raises(MemoryError):
         kestrane.tree_conditions(g, 0, {7: op([[]]), 8: op([[0]] * 1000)}, False)
     assert kestrane.tree_conditions(g, 0, {7: op([[]]), 8: op([[0]] * 3)}, False) == [[0, 1, 2, 3, 4]] * 243
