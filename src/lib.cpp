@@ -489,9 +489,13 @@ bool register_name(PyObject* module, const char* name, PyObject* value) {
     return text && PyList_Append(all.get(), text.get()) == 0;
 }
 
+// Runs pending signal handlers for long enumerations; true when one raised.
+bool check_signals() { return PyErr_CheckSignals() != 0; }
+
 PyObject* create_module() {
     Ref module(PyModule_Create(&module_def));
     if (!module) return nullptr;
+    interrupt_hook = check_signals;
     if (!panic_exception()) return nullptr;
     Ref type(make_graph_type());
     if (!type) return nullptr;
