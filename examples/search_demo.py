@@ -15,15 +15,18 @@ mirrors them into `RustGraph` objects and grows programs breadth-first:
 It prints a short report: graphs explored, results per step, time taken.
 """
 
+from __future__ import annotations
+
 import sys
 import time
 
 import kestrane
+from kestrane import RustGraph
 
 # Types and operators of the toy grammar: name -> (result type, argument types).
 INT, LIST, BOOL = 0, 1, 2
 TYPE_NAMES = {INT: "Int", LIST: "List", BOOL: "Bool"}
-OPERATORS = {
+OPERATORS: dict[int, tuple[str, int, tuple[int, ...]]] = {
     0: ("add", INT, (INT, INT)),
     1: ("len", INT, (LIST,)),
     2: ("range", LIST, (INT,)),
@@ -32,7 +35,7 @@ OPERATORS = {
     5: ("one", INT, ()),
 }
 # Which argument positions of an operator must be bound together.
-OP_SNAPSHOT = {
+OP_SNAPSHOT: dict[int, dict[str, object]] = {
     0: {"conditions": [[0, 1]], "has_callable": False, "cumulative": False},
     3: {"conditions": [[0], [1]], "has_callable": False, "cumulative": False},
     4: {"conditions": [[0, 1]], "has_callable": False, "cumulative": False},
@@ -45,16 +48,16 @@ class ValueNode:
 
     _next_id = 0
 
-    def __init__(self, type_id):
+    def __init__(self, type_id: int) -> None:
         self.type_id = type_id
         self.val_id = ValueNode._next_id
         ValueNode._next_id += 1
-        self.options = []  # list of (op_id, [child ValueNodes])
+        self.options: list[tuple[int, list[ValueNode]]] = []
 
-    def mirror(self):
+    def mirror(self) -> RustGraph:
         """Mirrors this tree into a new RustGraph rooted at this node."""
         g = kestrane.RustGraph()
-        stack = [(self, None)]
+        stack: list[tuple[ValueNode, int | None]] = [(self, None)]
         while stack:
             node, parent_op = stack.pop()
             vid = g.add_value_with_payload(node.val_id, node.type_id)
@@ -68,7 +71,7 @@ class ValueNode:
         return g
 
 
-def element(op_id):
+def element(op_id: int) -> RustGraph:
     """The element graph of one operator: a value of its result type with the
     operator as its only option and one open leaf per argument."""
     _, result, args = OPERATORS[op_id]
@@ -77,12 +80,12 @@ def element(op_id):
     return v.mirror()
 
 
-def open_leaves(g):
+def open_leaves(g: RustGraph) -> list[int]:
     """Value nodes without options reached from the root."""
     return g.leaves()
 
 
-def leaf_type(g, leaf):
+def leaf_type(g: RustGraph, leaf: int) -> int | None:
     payload = g.get_value_payload(leaf)
     return None if payload is None else payload[1]
 
@@ -90,20 +93,21 @@ def leaf_type(g, leaf):
 class Progress:
     """Prints a progress line when a step runs longer than a second."""
 
-    def __init__(self, label):
+    def __init__(self, label: str) -> None:
         self.label = label
         self.start = time.perf_counter()
         self.last = self.start
 
-    def tick(self, done, total):
+    def tick(self, done: int, total: int) -> None:
         now = time.perf_counter()
         if now - self.last > 1.0:
             print(f"  ... {self.label}: {done}/{total} ({now - self.start:.1f} s)", file=sys.stderr)
             self.last = now
 
 
-def graft_step(frontier, elements, seen):
-    grown = []
+def graft_step(frontier: list[RustGraph], elements: dict[int, RustGraph],
+               seen: set[tuple[int, int]]) -> list[RustGraph]:
+    grown: list[RustGraph] = []
     progress = Progress("graft")
     for i, g in enumerate(frontier):
         progress.tick(i, len(frontier))
@@ -121,8 +125,8 @@ def graft_step(frontier, elements, seen):
     return grown
 
 
-def glue_step(graphs, max_leaves):
-    glued = []
+def glue_step(graphs: list[RustGraph], max_leaves: int) -> list[RustGraph]:
+    glued: list[RustGraph] = []
     progress = Progress("glue")
     for i, g in enumerate(graphs):
         progress.tick(i, len(graphs))
@@ -134,7 +138,7 @@ def glue_step(graphs, max_leaves):
     return glued
 
 
-def inspect_step(graphs):
+def inspect_step(graphs: list[RustGraph]) -> tuple[int, int]:
     conditions = 0
     sections = 0
     for g in graphs:
@@ -143,19 +147,21 @@ def inspect_step(graphs):
     return conditions, sections
 
 
-def describe(g, node=None, depth=0):
+def describe(g: RustGraph, node: int | None = None, depth: int = 0) -> str:
     """A readable one-line form of a tree-shaped graph."""
     node = g.get_root() if node is None else node
     options = g.get_options(node)
     if not options or depth > 6:
-        return "?" + TYPE_NAMES[leaf_type(g, node)]
+        t = leaf_type(g, node)
+        return "?" + (TYPE_NAMES[t] if t is not None else "op")
     op = options[0]
-    name = OPERATORS[g.get_op_id(op)][0]
+    op_id = g.get_op_id(op)
+    name = OPERATORS[op_id][0] if op_id is not None else "?"
     args = ", ".join(describe(g, c, depth + 1) for c in g.get_children(op))
     return f"{name}({args})"
 
 
-def main(steps=3, goal=INT):
+def main(steps: int = 3, goal: int = INT) -> None:
     t0 = time.perf_counter()
     elements = {op_id: element(op_id) for op_id in OPERATORS}
     frontier = [ValueNode(goal).mirror()]
