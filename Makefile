@@ -53,3 +53,11 @@ bench:
 	$(MAKE) build VENV=$(BENCH_VENV)
 	-$(BENCH_VENV)/bin/python -m pip install -q networkx rustworkx igraph
 	$(BENCH_VENV)/bin/python bench/run.py $(BENCH_ARGS)
+
+# The stubs against the built module, and the demo type-checked from outside
+# the source tree (so only the installed package is seen).
+.PHONY: typecheck
+typecheck: build
+	$(PY) -m mypy.stubtest kestrane
+	cd "$$(mktemp -d)" && $(CURDIR)/$(PY) -m mypy --strict --follow-imports=silent \
+	    $(CURDIR)/examples/search_demo.py $(CURDIR)/examples/demo.py

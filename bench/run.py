@@ -16,6 +16,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# Case modules import this one as `run`; let them share its tables.
+sys.modules.setdefault("run", sys.modules[__name__])
 
 import kestrane  # noqa: E402
 from graphs import build_kestrane, layered, plain_edges  # noqa: E402

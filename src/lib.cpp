@@ -13,12 +13,15 @@
 #include <utility>
 
 #include "clone.hpp"
+#include "conditions.hpp"
 #include "cross_sections.hpp"
 #include "delayed_builder.hpp"
 #include "fingerprint.hpp"
 #include "graph.hpp"
 #include "py/binding.hpp"
 #include "py/compat.hpp"
+#include "py/condition_lists.hpp"
+#include "py/op_snapshot.hpp"
 #include "py/ref.hpp"
 #include "traces.hpp"
 
@@ -248,6 +251,53 @@ PyObject* glue_leaves_body(Call& c) {
     return list.release();
 }
 
+// ---- conditions -------------------------------------------------------------------
+
+PyObject* condition_combinations_body(Call& c) {
+    const std::vector<ConditionList> by_child = c.get(0, to_condition_lists);
+    const std::vector<NodeId> offsets = c.node_ids(1);
+    return condition_list_result(condition_combinations(by_child, offsets));
+}
+
+// The three functions that read a graph take its access only after their
+// arguments and the op snapshot are converted (that conversion runs Python
+// code); a refusal then is an internal failure, not the RuntimeError.
+template <class Compute>
+PyObject* with_late_access(GraphObject* obj, Compute compute) {
+    AccessGuard guard;
+    if (!guard.try_take(obj, Access::Shared)) panic("Already mutably borrowed: PyBorrowError");
+    const ConditionList result = compute(obj->graph);
+    guard.release();
+    return condition_list_result(result);
+}
+
+PyObject* tree_conditions_body(Call& c) {
+    GraphObject* obj = c.graph_object(0);
+    const NodeId node_id = c.node_id(1);
+    PyObject* snapshot = c.get(2, to_snapshot_dict);
+    const bool adopt = c.flag(3);
+    const OpCache ops = build_op_cache(snapshot);
+    return with_late_access(obj, [&](const Graph& g) { return _tree_conditions(g, node_id, ops, adopt); });
+}
+
+PyObject* get_conditions_body(Call& c) {
+    GraphObject* obj = c.graph_object(0);
+    const NodeId node_id = c.node_id(1);
+    PyObject* snapshot = c.get(2, to_snapshot_dict);
+    const bool adopt = c.flag(3);
+    const OpCache ops = build_op_cache(snapshot);
+    return with_late_access(obj, [&](const Graph& g) { return get_conditions(g, node_id, ops, adopt); });
+}
+
+PyObject* update_callable_conditions_body(Call& c) {
+    GraphObject* obj = c.graph_object(0);
+    const NodeId node_id = c.node_id(1);
+    PyObject* snapshot = c.get(2, to_snapshot_dict);
+    const OpCache ops = build_op_cache(snapshot);
+    return with_late_access(obj,
+                            [&](const Graph& g) { return _update_callable_conditions(g, node_id, ops); });
+}
+
 // ---- the tables -----------------------------------------------------------------
 
 constexpr Signature sig(const char* display, std::initializer_list<const char*> params, int nrequired) {
@@ -352,6 +402,14 @@ constexpr size_t kNumMethods = std::size(kMethods);
 
 // The module's functions, in registration order.
 const FunctionSpec kFunctions[] = {
+    {sig("condition_combinations()", {"conditions_by_child", "offset_list"}, 2),
+     "condition_combinations(conditions_by_child, offset_list)\n--\n\n", condition_combinations_body},
+    {sig("tree_conditions()", {"graph", "node_id", "op_snapshot", "adopt_for_callable"}, 4),
+     "tree_conditions(graph, node_id, op_snapshot, adopt_for_callable)\n--\n\n", tree_conditions_body},
+    {sig("get_conditions()", {"graph", "node_id", "op_snapshot", "adopt_for_callable"}, 4),
+     "get_conditions(graph, node_id, op_snapshot, adopt_for_callable)\n--\n\n", get_conditions_body},
+    {sig("update_callable_conditions()", {"graph", "node_id", "op_snapshot"}, 3),
+     "update_callable_conditions(graph, node_id, op_snapshot)\n--\n\n", update_callable_conditions_body},
     {sig("glue_leaves()", {"graph", "leaves", "candidates", "trees_only", "max_leaves"}, 4),
      "glue_leaves(graph, leaves, candidates, trees_only, max_leaves=None)\n--\n\n", glue_leaves_body},
 };
@@ -497,16 +555,14 @@ bool register_name(PyObject* module, const char* name, PyObject* value) {
     return text && PyList_Append(all.get(), text.get()) == 0;
 }
 
-// Long enumerations poll this hook, so that a signal handler that raises (the
-// default SIGINT handler raises KeyboardInterrupt) ends them promptly; the
-// handler's exception stays set for the border to report.
+// Runs pending signal handlers for long enumerations; true when one raised.
 bool check_signals() { return PyErr_CheckSignals() != 0; }
 
 PyObject* create_module() {
     Ref module(PyModule_Create(&module_def));
     if (!module) return nullptr;
-    if (!panic_exception()) return nullptr;
     interrupt_hook = check_signals;
+    if (!panic_exception()) return nullptr;
     Ref type(make_graph_type());
     if (!type) return nullptr;
     graph_type = reinterpret_cast<PyTypeObject*>(type.get());

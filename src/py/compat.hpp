@@ -53,18 +53,4 @@ inline bool str_equals(PyObject* s, const char* text) {
 #endif
 }
 
-// Borrowed-or-new dictionary lookup by ASCII key, as a new reference; nullptr
-// with no error set when the key is absent.
-inline PyObject* dict_get_ref(PyObject* dict, const char* key) {
-#if PY_VERSION_HEX >= 0x030D0000
-    PyObject* out = nullptr;
-    PyDict_GetItemStringRef(dict, key, &out);
-    return out;
-#else
-    PyObject* out = PyDict_GetItemString(dict, key);
-    Py_XINCREF(out);
-    return out;
-#endif
-}
-
 }  // namespace kestrane::py

@@ -46,7 +46,16 @@ class RustGraph:
         internal node ordering (0..n)."""
     def walk(self, start_id: int, above: bool = True, below: bool = True) -> list[int]: ...
     def clone_subgraph(self) -> tuple[RustGraph, dict[int, int]]:
-        """Clone the entire subgraph reachable from the current graph's root."""
+        """Clone the entire subgraph reachable from the current graph's root.
+
+        The function:
+          - Uses `self.root_id` as the starting point.
+          - Traverses all reachable nodes (both up and down connections).
+          - Rebuilds a new `Graph` with cloned nodes and adjusted edge indices.
+          - Returns the cloned graph and the mapping `old_id -> new_id`.
+
+        The cloned graph will have its own `root_id` set to the mapped clone
+        of the original root node."""
     def merge_value_nodes(self, keep: int, other: int, upper: bool, lower: bool) -> None:
         """Merge two value nodes by redirecting all connections from `other` to `keep`.
         Equivalent to Python ValueNode.merge(upper=True, lower=True)."""
@@ -57,7 +66,13 @@ class RustGraph:
         """Helper: check if two value nodes have the same spec (type_id)."""
     def clone_and_attach(self, elem: RustGraph, root_leaf_id: int) -> tuple[RustGraph, list[int], list[int]]:
         """Clone the current graph and attach `elem` beneath `root_leaf_id`,
-        merging the leaf value with the element's root value node."""
+        merging the leaf value with the element's root value node.
+
+        The element’s *operator under its root* becomes a new outgoing option
+        of the given leaf. The element root value itself is not duplicated.
+
+        Returns:
+          (new_graph, new_elem_leaves, old_candidates)"""
     def traces(
         self,
         start_id: int,

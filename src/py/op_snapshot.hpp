@@ -1,0 +1,19 @@
+// Reading the caller's operator snapshot into the op cache.
+#pragma once
+
+#include <Python.h>
+
+#include "../conditions.hpp"
+
+namespace kestrane::py {
+
+// `snapshot` is a dict (or a dict subclass). Throws PyErrSet with the first
+// failing entry's error, or Panic when the dict changes while it is read
+// (only Python code run by a conversion can change it).
+OpCache build_op_cache(PyObject* snapshot);
+
+// The `op_snapshot` argument check: the object itself when it is a dict or a
+// dict subclass, else TypeError "'{}' object cannot be cast as 'dict'".
+PyObject* to_snapshot_dict(PyObject* o);
+
+}  // namespace kestrane::py

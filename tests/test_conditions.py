@@ -1,0 +1,394 @@
+"""Condition lists: combinations, callable conditions, tree conditions and the
+canonical conditions of a value node."""
+
+import os
+import random
+import sys
+
+import pytest
+
+import kestrane
+from conftest import panic_type
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "bench"))
+import py_conditions  # noqa: E402
+
+cc = kestrane.condition_combinations
+
+
+def op(conditions, has_callable=False, cumulative=False):
+    return {"conditions": conditions, "has_callable": has_callable, "cumulative": cumulative}
+
+
+def build(layout, root=0):
+    """layout: list of nodes in id order, ("v", val_id, [options]) or ("o", op_id, [children])."""
+    g = kestrane.RustGraph()
+    for kind, payload, _ in layout:
+        if kind == "v":
+            g.add_value_with_payload(payload, 0)
+        else:
+            g.add_op_with_payload(payload)
+    for i, (kind, _, links) in enumerate(layout):
+        for j in links:
+            if kind == "v":
+                g.connect_value_to_op(i, j)
+            else:
+                g.connect_op_to_value(i, j)
+    g.set_root(root)
+    return g
+
+
+def leaf(val_id=0):
+    return ("v", val_id, [])
+
+
+def root_over_leaves(conditions, n_leaves):
+    """Value 0 -> operator 1 (op_id 7) -> n distinct leaves, so that conditions
+    on the operator come back unchanged as leaf indices."""
+    g = build([("v", 0, [1]), ("o", 7, list(range(2, 2 + n_leaves)))] + [leaf()] * n_leaves)
+    return g, {7: op(conditions)}
+
+
+@pytest.mark.parametrize("name, params", [
+    ("condition_combinations", "(conditions_by_child, offset_list)"),
+    ("tree_conditions", "(graph, node_id, op_snapshot, adopt_for_callable)"),
+    ("get_conditions", "(graph, node_id, op_snapshot, adopt_for_callable)"),
+    ("update_callable_conditions", "(graph, node_id, op_snapshot)"),
+])
+def test_signatures(name, params):
+    fn = getattr(kestrane, name)
+    assert fn.__doc__ is None and fn.__text_signature__ == params
+    assert kestrane.__all__[1:5] == ["condition_combinations", "tree_conditions", "get_conditions",
+                                     "update_callable_conditions"]
+    with pytest.raises(TypeError, match=rf"^{name}\(\) missing 1 required positional argument: "):
+        fn(*range(params.count(",")))
+
+
+# ---- condition_combinations --------------------------------------------------------
+
+
+@pytest.mark.parametrize("factors, offsets, expected", [
+    ([], [], [[]]),
+    ([], [3], [[]]),
+    ([[]], [0], []),
+    ([[[0]], []], [0, 1], []),
+    ([[[]]], [5], [[]]),
+    ([[[0]], [[0], [1]]], [0, 5], [[0, 5], [0, 6]]),
+    ([[[0], [1]], [[2]]], [10], [[10, 12], [11, 12]]),
+    ([[[0]], [[1]]], [], [[0, 1]]),
+    ([[[0]], [[1]], [[2]]], [0, 10], [[0, 11]]),
+    ([[[0]], [[1]], [[2], [3]]], [0, 10], [[0, 11], [0, 11]]),
+    ([[[0]]], [1, 2, 3], [[1]]),
+    ([[[0, 0]], [[1]]], [1, 1], [[1, 1, 2]]),
+    ([[[1], [2]], [[3], [4]]], [0, 0], [[1, 3], [1, 4], [2, 3], [2, 4]]),
+    ([[[2**64 - 1]]], [2], [[1]]),
+    (((range(2),), [(5,)]), range(0, 20, 10), [[0, 1, 15]]),
+])
+def test_condition_combinations(factors, offsets, expected):
+    assert cc(factors, offsets) == expected
+
+
+@pytest.mark.parametrize("args, exc, message", [
+    (("ab", []), TypeError, "argument 'conditions_by_child': Can't extract `str` to `Vec`"),
+    (([["ab"]], []), TypeError, "argument 'conditions_by_child': Can't extract `str` to `Vec`"),
+    (([[[0]], {1}], []), TypeError, "argument 'conditions_by_child': 'set' object cannot be cast as 'Sequence'"),
+    (([[["0"]]], []), TypeError, "argument 'conditions_by_child': 'str' object cannot be interpreted as an integer"),
+    (([], "0"), TypeError, "argument 'offset_list': Can't extract `str` to `Vec`"),
+    (([], [-1]), OverflowError, "can't convert negative int to unsigned"),
+    (([[[-1]]], []), OverflowError, "can't convert negative int to unsigned"),
+])
+def test_condition_combinations_refusals(args, exc, message):
+    with pytest.raises(exc) as info:
+        cc(*args)
+    assert type(info.value) is exc and str(info.value) == message
+
+
+@pytest.mark.parametrize("factors", [
+    [[[0]] * 65536] * 3,          # 2**48 combinations
+    [[[0]] * 65536] * 5,          # more than 2**64
+    [[list(range(100000))] * 2] * 20,
+])
+def test_too_large_product_is_a_memory_error(factors):
+    with pytest.raises(MemoryError):
+        cc(factors, [])
+
+
+# ---- update_callable_conditions -------------------------------------------------------
+
+CALLABLE_OPS = {4: op([[1]], True, False), 9: op([[0], [1, 2], []])}
+
+
+@pytest.mark.parametrize("layout, node, ops, expected", [
+    ([("o", 4, [1, 2]), leaf(9), leaf()], 0, CALLABLE_OPS, [[0, 1], [0, 2, 3], [0]]),
+    ([("o", 4, [1, 2]), leaf(8), leaf()], 0, CALLABLE_OPS, []),
+    ([("o", 4, [])], 0, CALLABLE_OPS, [[1]]),
+    ([("o", 4, [1]), ("o", 9, [])], 0, CALLABLE_OPS, [[1]]),
+    ([("o", 4, [1]), leaf(9)], 0, {**CALLABLE_OPS, 4: op([[1]], True, True)}, [[1]]),
+    ([("o", 4, [1]), leaf(9)], 0, {**CALLABLE_OPS, 4: op([[1]], False, False)}, [[1]]),
+    ([("o", 9, [])], 0, CALLABLE_OPS, [[0], [1, 2], []]),
+    ([("o", 5, [])], 0, CALLABLE_OPS, []),
+    ([("v", 4, [1]), ("o", 9, [])], 0, CALLABLE_OPS, []),
+    ([("o", 4, [1]), leaf(9)], 0, {**CALLABLE_OPS, 9: op([])}, []),
+])
+def test_update_callable_conditions(layout, node, ops, expected):
+    assert kestrane.update_callable_conditions(build(layout), node, ops) == expected
+
+
+# ---- tree_conditions -------------------------------------------------------------
+
+
+TWO_LEAVES = [("o", 7, [1, 2]), leaf(), leaf()]
+SAME_LEAF_TWICE = [("o", 7, [1, 1]), leaf()]
+# operator 7 over [c, d]; c -> operator 8 over [l, l]; d a leaf
+REPEATED_BELOW = [("o", 7, [1, 2]), ("v", 0, [3]), leaf(), ("o", 8, [4, 4]), leaf()]
+# operator 7 over [c, d]; c has options 8 (over [l1]) and 9 (over [l2, l3])
+TWO_OPTIONS = [("o", 7, [1, 2]), ("v", 0, [3, 5]), leaf(), ("o", 8, [4]), leaf(),
+               ("o", 9, [6, 7]), leaf(), leaf()]
+
+
+@pytest.mark.parametrize("layout, node, ops, expected", [
+    ([leaf()], 0, {}, [[]]),
+    (TWO_LEAVES, 0, {}, []),
+    (TWO_LEAVES, 0, {7: op([])}, []),
+    (TWO_LEAVES, 0, {7: op([[0], [1]])}, [[0], [1]]),
+    (TWO_LEAVES, 0, {7: op([[0, 1]])}, [[0, 1]]),
+    (TWO_LEAVES, 0, {7: op([[]])}, [[]]),
+    (TWO_LEAVES, 0, {7: op([[1, 0, 9]])}, [[0, 1]]),
+    (SAME_LEAF_TWICE, 0, {7: op([[]])}, []),
+    (SAME_LEAF_TWICE, 0, {7: op([[0], [1]])}, [[0], [1]]),
+    (SAME_LEAF_TWICE, 0, {7: op([[0, 1]])}, [[0, 1]]),
+    (REPEATED_BELOW, 0, {7: op([[0]])}, [[0, 1]]),
+    # the selected leaf after c is offset by c's distinct leaf count (1), not 2
+    (REPEATED_BELOW, 0, {7: op([[1]]), 8: op([[0, 1]])}, [[0, 1, 1]]),
+    (REPEATED_BELOW, 0, {7: op([[1]]), 8: op([[]])}, []),
+    (TWO_OPTIONS, 0, {7: op([[0]])}, [[0, 1, 2]]),
+    (TWO_OPTIONS, 0, {7: op([[1]]), 8: op([[0]])}, [[0, 3]]),
+    (TWO_OPTIONS, 0, {7: op([[1]]), 9: op([[0]])}, []),
+    ([("o", 7, [])], 0, {7: op([[0], [5]])}, [[], []]),
+    ([("v", 0, [1]), ("o", 7, [2]), leaf()], 0, {7: op([[0]])}, []),
+    ([("v", 0, [1]), ("o", 7, [2]), leaf()], 1, {7: op([[0], [0]])}, [[0], [0]]),
+    # two unselected children expand into their own conditions: the product
+    ([("o", 7, [1, 2]), ("v", 0, [3]), ("v", 0, [4]), ("o", 8, [5, 6]), ("o", 8, [7, 8])]
+     + [leaf()] * 4, 0, {7: op([[]]), 8: op([[0], [1]])}, [[0, 2], [0, 3], [1, 2], [1, 3]]),
+])
+def test_tree_conditions(layout, node, ops, expected):
+    g = build(layout)
+    assert kestrane.tree_conditions(g, node, ops, False) == expected
+
+
+def test_tree_conditions_adopts_callable_conditions_at_every_level():
+    # operator 4 (has a callable) over [f, x]; f names operator 9; x -> operator 4 over [f, y]
+    layout = [("o", 4, [1, 2]), leaf(9), ("v", 0, [3]), ("o", 4, [1, 4]), leaf()]
+    ops = {4: op([[1]], True), 9: op([[0]])}
+    g = build(layout)
+    assert kestrane.tree_conditions(g, 0, ops, False) == [[1, 2]]
+    # adopted: [[0, 1]] everywhere; positions are local leaf positions
+    assert kestrane.tree_conditions(g, 0, ops, True) == [[0, 1, 2]]
+
+
+def test_bad_node_id_is_an_index_panic():
+    g = build(TWO_LEAVES)
+    for fn in (kestrane.tree_conditions, kestrane.get_conditions):
+        with pytest.raises(panic_type()) as info:
+            fn(g, 3, {}, False)
+        assert str(info.value) == "index out of bounds: the len is 3 but the index is 3"
+    with pytest.raises(panic_type()):
+        kestrane.update_callable_conditions(g, 3, {})
+    assert kestrane.tree_conditions(g, 0, {7: op([[0]])}, False) == [[0]]
+
+
+# ---- get_conditions ---------------------------------------------------------------
+
+
+@pytest.mark.parametrize("conditions, n_leaves, expected", [
+    ([[0], [1]], 2, [[0], [1]]),
+    ([[0, 2], [0], [2, 3]], 4, [[0], [2, 3]]),
+    ([[1], [1]], 2, [[1]]),
+    ([[], []], 2, [[], []]),
+    ([[], [0, 1]], 2, [[]]),
+    ([[2, 3], [1], [0, 5], [4]], 6, [[1], [4], [0, 5], [2, 3]]),
+    ([[1, 2], [0, 1], [1]], 3, [[1]]),
+    ([[0, 1], [0, 2], [1, 2], [0, 1, 2]], 4, [[0, 1], [0, 2], [1, 2]]),
+    ([[9]], 2, [[]]),
+])
+def test_get_conditions_minimal_and_ordered(conditions, n_leaves, expected):
+    g, ops = root_over_leaves(conditions, n_leaves)
+    assert kestrane.get_conditions(g, 0, ops, False) == expected
+
+
+def test_empty_condition_keeps_shorter_ones_below_the_graph_leaf_count():
+    # root 0 -> operator over [v, extra]; v -> operator 7 over [a, b]: three graph leaves
+    layout = [("v", 0, [1]), ("o", 1, [2, 3]), ("v", 0, [4]), leaf(), ("o", 7, [5, 6]), leaf(), leaf()]
+    g = build(layout)
+    assert kestrane.get_conditions(g, 2, {7: op([[], [0, 1]])}, False) == [[], [0, 1]]
+    assert kestrane.get_conditions(g, 2, {7: op([[], [0, 1, 1]])}, False) == [[], [0, 1]]
+
+
+def test_no_valid_root_means_no_graph_leaves():
+    g, ops = root_over_leaves([[], []], 2)
+    g.set_root(100)
+    assert kestrane.get_conditions(g, 0, ops, False) == [[]]
+    assert kestrane.get_conditions(g, 0, {}, False) == [[]]
+
+
+@pytest.mark.parametrize("layout, node, ops, expected", [
+    # the worked example and the same with one leaf twice
+    ([("v", 0, [1]), ("o", 7, [2, 3]), leaf(), leaf()], 0, {7: op([[0], [1]])}, [[0], [1]]),
+    ([("v", 0, [1]), ("o", 7, [2, 2]), leaf()], 0, {7: op([[0], [1]])}, [[0]]),
+    # leaves and operators
+    ([("v", 0, [1]), ("o", 7, [2]), leaf()], 2, {}, [[]]),
+    ([("v", 0, [1]), ("o", 7, [2]), leaf()], 1, {7: op([[0]])}, [[]]),
+    # no record: every leaf of the graph, even below a node that is not the root
+    ([("v", 0, [1]), ("o", 7, [2, 3]), ("v", 0, [4]), leaf(), ("o", 8, [5]), leaf()], 2, {},
+     [[0, 1]]),
+    # the leaf sequence covers both options: a is met again under the second
+    ([("v", 0, [1, 2]), ("o", 7, [3, 4]), ("o", 8, [3]), leaf(), leaf()], 0,
+     {7: op([[0], [1]])}, [[1]]),
+    ([("v", 0, [1, 2]), ("o", 7, [3, 4]), ("o", 8, [5]), leaf(), leaf(), leaf()], 0,
+     {7: op([[0], [1]])}, [[0], [1]]),
+    # a leaf shared by two children: [0, 1] and [0, 1, 2] select it at both its
+    # positions; [0, 2] only at the first, a contradiction that leaves nothing
+    ([("v", 0, [1]), ("o", 7, [2, 3]), ("v", 0, [4]), ("v", 0, [5]), ("o", 8, [6]),
+      ("o", 8, [6, 7]), leaf(), leaf()], 0, {7: op([[0], [0, 1]]), 8: op([[0]])}, [[0]]),
+    ([("v", 0, [1]), ("o", 7, [2, 3]), ("v", 0, [4]), ("v", 0, [5]), ("o", 8, [6]),
+      ("o", 8, [6, 7]), leaf(), leaf()], 0, {7: op([[0]]), 8: op([[1]])}, [[0, 1]]),
+])
+def test_get_conditions(layout, node, ops, expected):
+    assert kestrane.get_conditions(build(layout), node, ops, False) == expected
+
+
+# ---- cycles, depth, size -------------------------------------------------------------
+
+
+def test_cycle_below_the_node_is_a_value_error():
+    # 0 -> 1 -> 2 -> 3 -> back to 2
+    layout = [("v", 0, [1]), ("o", 7, [2]), ("v", 0, [3]), ("o", 8, [2, 4]), leaf()]
+    g = build(layout)
+    for fn in (kestrane.get_conditions, kestrane.tree_conditions):
+        with pytest.raises(ValueError) as info:
+            fn(g, 0 if fn is kestrane.get_conditions else 1, {}, False)
+        assert str(info.value) == "graph has a cycle through node 2"
+    # not reached: a value node's tree conditions never look below its options
+    assert kestrane.tree_conditions(g, 2, {8: op([[0]])}, False) == []
+    assert kestrane.update_callable_conditions(g, 3, {8: op([[0]])}) == [[0]]
+
+
+def diamonds(levels):
+    """Value c0 -> operator 7 over [a, b]; a and b -> operator 8 over [c1]; and
+    so on down to a leaf: 2**levels paths from the top to the one leaf."""
+    g = kestrane.RustGraph()
+    c = g.add_value_with_payload(0, 0)
+    for _ in range(levels):
+        p = g.add_op_with_payload(7)
+        g.connect_value_to_op(c, p)
+        nxt = g.add_value_with_payload(0, 0)
+        for _ in range(2):
+            v = g.add_value_with_payload(0, 0)
+            g.connect_op_to_value(p, v)
+            q = g.add_op_with_payload(8)
+            g.connect_value_to_op(v, q)
+            g.connect_op_to_value(q, nxt)
+        c = nxt
+    return g
+
+
+def test_shared_subtrees_are_not_cycles():
+    g = diamonds(40)
+    ops = {7: op([[]]), 8: op([[]])}
+    assert kestrane.tree_conditions(g, 1, ops, False) == [[]]
+    # the leaf sequence would hold 2**40 positions
+    with pytest.raises(MemoryError):
+        kestrane.get_conditions(g, 0, ops, False)
+    small = diamonds(3)
+    ops = {7: op([[], [1]]), 8: op([[0], []])}
+    ref = py_conditions.from_rust(small)
+    for node in range(small.num_nodes()):
+        assert (kestrane.tree_conditions(small, node, ops, False)
+                == py_conditions.tree_conditions(ref, node, ops, False))
+    assert kestrane.get_conditions(small, 0, ops, False) == py_conditions.get_conditions(ref, 0, ops, False)
+
+
+def chain(levels, op_id=1):
+    g = kestrane.RustGraph()
+    g.add_value_with_payload(0, 0)
+    for i in range(levels):
+        g.add_op_with_payload(op_id)
+        g.add_value_with_payload(0, 0)
+        g.connect_value_to_op(2 * i, 2 * i + 1)
+        g.connect_op_to_value(2 * i + 1, 2 * i + 2)
+    return g
+
+
+def test_a_million_node_chain():
+    g = chain(500_000)
+    assert g.num_nodes() == 1_000_001
+    ops = {1: op([[]])}
+    assert kestrane.tree_conditions(g, 1, ops, False) == [[]]
+    assert kestrane.get_conditions(g, 0, ops, False) == [[]]
+    assert kestrane.get_conditions(g, 0, {1: op([[0]])}, False) == [[0]]
+    g.connect_value_to_op(1_000_000, 1)
+    with pytest.raises(ValueError, match="cycle through node 2$"):
+        kestrane.get_conditions(g, 0, ops, False)
+
+
+def test_too_large_tree_product_is_a_memory_error():
+    # five unselected children, each with 1000 single conditions: 10**15 combinations
+    layout = [("o", 7, [1, 2, 3, 4, 5])] + [("v", 0, [6])] * 5 + [("o", 8, [7]), leaf()]
+    g = build(layout)
+    with pytest.raises(MemoryError):
+        kestrane.tree_conditions(g, 0, {7: op([[]]), 8: op([[0]] * 1000)}, False)
+    assert kestrane.tree_conditions(g, 0, {7: op([[]]), 8: op([[0]] * 3)}, False) == [[0, 1, 2, 3, 4]] * 243
+
+
+# ---- against the plain Python version --------------------------------------------------
+
+
+def random_case(rng):
+    """An acyclic graph (links only go to higher ids) with shared nodes,
+    repeated links and several options, plus a random snapshot."""
+    n = rng.randint(1, 12)
+    g, ref = kestrane.RustGraph(), py_conditions.PyGraph()
+    kinds = []
+    for _ in range(n):
+        if rng.random() < 0.55:
+            val_id = rng.randrange(6)
+            g.add_value_with_payload(val_id, 0)
+            ref.add_value(val_id)
+            kinds.append("v")
+        else:
+            op_id = rng.randrange(6)
+            g.add_op_with_payload(op_id)
+            ref.add_op(op_id)
+            kinds.append("o")
+    for _ in range(rng.randint(0, 3 * n)):
+        i, j = sorted(rng.sample(range(n), 2)) if n > 1 else (0, 0)
+        if i == j:
+            continue
+        if kinds[i] == "v" and kinds[j] == "o":
+            g.connect_value_to_op(i, j)
+            ref.connect_value_to_op(i, j)
+        elif kinds[i] == "o" and kinds[j] == "v":
+            g.connect_op_to_value(i, j)
+            ref.connect_op_to_value(i, j)
+    root = rng.randint(0, n)
+    g.set_root(root)
+    ref.root_id = root
+    ops = {}
+    for op_id in rng.sample(range(6), rng.randint(0, 6)):
+        conditions = [[rng.randrange(4) for _ in range(rng.randint(0, 3))] for _ in range(rng.randint(0, 3))]
+        ops[op_id] = op(conditions, rng.random() < 0.4, rng.random() < 0.3)
+    return g, ref, ops
+
+
+def test_agrees_with_the_python_version_on_random_graphs():
+    for seed in range(2000):
+        rng = random.Random(seed)
+        g, ref, ops = random_case(rng)
+        for node in range(g.num_nodes()):
+            for adopt in (False, True):
+                assert (kestrane.tree_conditions(g, node, ops, adopt)
+                        == py_conditions.tree_conditions(ref, node, ops, adopt)), (seed, node, adopt)
+                assert (kestrane.get_conditions(g, node, ops, adopt)
+                        == py_conditions.get_conditions(ref, node, ops, adopt)), (seed, node, adopt)
+            assert (kestrane.update_callable_conditions(g, node, ops)
+                    == py_conditions.update_callable_conditions(ref, node, ops)), (seed, node)
