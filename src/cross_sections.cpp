@@ -59,14 +59,153 @@ private:
     uint32_t epoch_ = 0;
 };
 
+// The odometer over the choice lists, with the state of the current
+// combination kept up to date as one choice moves:
+//   cnt[x]    how many choices are node x (x a local id: trace nodes only);
+//   cover[v]  how many choices of other traces lie in the tail of trace v's
+//             choice; choice v is kept exactly when it is 0;
+//   the kept set's digest (two independent XORs of per-node hashes, the
+//   first being the fingerprint hash) and the score of the kept choices.
+// Moving one choice touches only the traces that hold its old or new node
+// (a trace never holds a node twice), so a step costs far less than testing
+// every tail again.
+class Odometer {
+public:
+    explicit Odometer(const Graph& g, const TraceList& tl) : tl_(tl), k_(tl.size()) {
+        std::vector<Link> local(g.size(), kNoLink);
+        loc_.resize(tl.flat.size());
+        for (size_t i = 0; i < tl.flat.size(); ++i) {
+            const Link x = tl.flat[i];
+            if (local[x] == kNoLink) {
+                local[x] = static_cast<Link>(node_.size());
+                node_.push_back(x);
+            }
+            loc_[i] = local[x];
+        }
+        const size_t m = node_.size();
+        h1_.resize(m);
+        h2_.resize(m);
+        for (size_t j = 0; j < m; ++j) {
+            h1_[j] = SipHasher13::hash_u64(node_[j]);
+            SipHasher13 h;
+            h.write_u64(node_[j]);
+            h.write_u64(1);
+            h2_[j] = h.finish();
+        }
+        // occurrences of each local node: (trace, position), grouped by node
+        occ_start_.assign(m + 1, 0);
+        for (uint32_t j : loc_) ++occ_start_[j + 1];
+        for (size_t j = 0; j < m; ++j) occ_start_[j + 1] += occ_start_[j];
+        occ_.resize(loc_.size());
+        std::vector<size_t> fill(occ_start_.begin(), occ_start_.end() - 1);
+        for (size_t v = 0; v < k_; ++v)
+            for (size_t p = 0; p < tl.length(v); ++p)
+                occ_[fill[loc_[tl.start(v) + p]]++] = Occ{static_cast<uint32_t>(v), static_cast<uint32_t>(p)};
+
+        cnt_.assign(m, 0);
+        w_.assign(k_, 0);
+        cover_.assign(k_, 0);
+        kept_.assign(k_, false);
+        for (size_t v = 0; v < k_; ++v) ++cnt_[loc_[tl.start(v)]];
+        for (size_t v = 0; v < k_; ++v) {
+            cover_[v] = tail_count(v) - 1;
+            if (cover_[v] == 0) keep(v);
+        }
+    }
+
+    uint64_t digest_a() const { return da_; }
+    uint64_t digest_b() const { return db_; }
+    uint64_t score() const { return score_; }
+
+    // The kept choices in trace order.
+    void kept_nodes(std::vector<NodeId>& out) const {
+        for (size_t v = 0; v < k_; ++v)
+            if (kept_[v]) out.push_back(node_[loc_[tl_.start(v) + w_[v]]]);
+    }
+
+    // Steps to the next combination; false after the last one.
+    bool advance() {
+        for (size_t v = k_; v-- > 0;) {
+            const size_t next = w_[v] + 1 == tl_.length(v) ? 0 : w_[v] + 1;
+            move(v, next);
+            if (next != 0) return true;
+        }
+        return false;
+    }
+
+private:
+    struct Occ {
+        uint32_t v, p;
+    };
+
+    size_t tail_count(size_t v) const {
+        size_t c = 0;
+        for (size_t i = tl_.start(v) + w_[v]; i < tl_.ends[v]; ++i) c += cnt_[loc_[i]];
+        return c;
+    }
+    uint32_t chosen(size_t v) const { return loc_[tl_.start(v) + w_[v]]; }
+    void toggle(size_t v) {
+        const uint32_t x = chosen(v);
+        da_ ^= h1_[x];
+        db_ ^= h2_[x];
+    }
+    void keep(size_t v) {
+        kept_[v] = true;
+        toggle(v);
+        score_ += tl_.length(v) - 1 - w_[v];
+    }
+    void drop(size_t v) {
+        kept_[v] = false;
+        toggle(v);
+        score_ -= tl_.length(v) - 1 - w_[v];
+    }
+
+    void move(size_t u, size_t next) {
+        if (kept_[u]) drop(u);
+        const uint32_t a = chosen(u);
+        --cnt_[a];
+        for (size_t i = occ_start_[a]; i < occ_start_[a + 1]; ++i) {
+            const Occ o = occ_[i];
+            if (o.v != u && o.p >= w_[o.v] && --cover_[o.v] == 0) keep(o.v);
+        }
+        w_[u] = next;
+        const uint32_t b = chosen(u);
+        ++cnt_[b];
+        for (size_t i = occ_start_[b]; i < occ_start_[b + 1]; ++i) {
+            const Occ o = occ_[i];
+            if (o.v != u && o.p >= w_[o.v] && cover_[o.v]++ == 0) drop(o.v);
+        }
+        cover_[u] = tail_count(u) - 1;
+        if (cover_[u] == 0) keep(u);
+    }
+
+    const TraceList& tl_;
+    const size_t k_;
+    std::vector<uint32_t> loc_;   // local node id of each trace entry
+    std::vector<NodeId> node_;    // node id of each local id
+    std::vector<uint64_t> h1_, h2_;
+    std::vector<size_t> occ_start_;
+    std::vector<Occ> occ_;
+    std::vector<uint32_t> cnt_;
+    std::vector<size_t> w_;       // chosen position on each trace
+    std::vector<size_t> cover_;
+    std::vector<bool> kept_;
+    uint64_t da_ = 0, db_ = 0, score_ = 0;
+};
+
+struct KeptDigestHash {
+    size_t operator()(const std::pair<uint64_t, uint64_t>& d) const { return static_cast<size_t>(d.first); }
+};
+
 }  // namespace
 
-// Combinations are enumerated in odometer order (the last trace's choice
-// moves fastest), one at a time. `chosen[x]` counts the choices of the
-// current combination that are node x, so the test "does another choice
-// occur in the tail of choice v" costs one look-up per tail position: a
-// trace never holds a node twice, so at the chosen position itself another
-// choice of that node exists exactly when the count exceeds one.
+// The full node set of a combination is its kept set plus the leaves that
+// set leaves open, so a kept set met before gives a node set whose
+// fingerprint is already in the seen set: only the first combination with
+// each kept set needs the leaf walk and the fingerprint. That combination is
+// also the first to produce its node set, so the order, the node lists and
+// the scores are those of the plain enumeration. Kept sets are told apart by
+// a 128-bit digest (probability of a mix-up about n^2 / 2^129 for n sets).
 std::vector<CrossSection> cross_sections_internal(const Graph& g,
                                                   const std::vector<NodeId>& targets) {
     TraceFlags up;
@@ -79,56 +218,34 @@ std::vector<CrossSection> cross_sections_internal(const Graph& g,
     for (NodeId t : targets) traces_rec(g, t, up, tl);
 
     std::vector<CrossSection> result;
-    const size_t k = tl.size();
-    for (size_t v = 0; v < k; ++v)
+    for (size_t v = 0; v < tl.size(); ++v)
         if (tl.length(v) == 0) return result;
 
-    // Node hashes of every trace entry, computed once.
-    std::vector<uint64_t> hflat(tl.flat.size());
-    for (size_t i = 0; i < tl.flat.size(); ++i) hflat[i] = SipHasher13::hash_u64(tl.flat[i]);
-
-    std::vector<size_t> w(k, 0);  // chosen position on each trace
-    std::vector<uint32_t> chosen(g.size(), 0);
-    for (size_t v = 0; v < k; ++v) ++chosen[tl.flat[tl.start(v)]];
-
+    Odometer odo(g, tl);
     std::unordered_set<uint64_t> seen;
+    std::unordered_set<std::pair<uint64_t, uint64_t>, KeptDigestHash> kept_seen;
     LeafWalker walker(g);
     std::vector<NodeId> nodes;
     InterruptPoll poll;
-
-    for (;;) {
+    bool first = true;
+    std::pair<uint64_t, uint64_t> last{};
+    do {
         poll.tick();
+        const std::pair<uint64_t, uint64_t> d{odo.digest_a(), odo.digest_b()};
+        // Consecutive combinations often keep the same set: skip the look-up.
+        if (!first && d == last) continue;
+        first = false;
+        last = d;
+        if (!kept_seen.insert(d).second) continue;
         nodes.clear();
-        uint64_t fp = 0;
-        uint64_t score = 0;
-        for (size_t v = 0; v < k; ++v) {
-            const size_t s = tl.start(v);
-            const size_t len = tl.length(v);
-            const size_t pos = s + w[v];
-            bool covered = chosen[tl.flat[pos]] > 1;
-            for (size_t p = pos + 1; !covered && p < s + len; ++p) covered = chosen[tl.flat[p]] > 0;
-            if (covered) continue;
-            nodes.push_back(tl.flat[pos]);
-            fp ^= hflat[pos];
-            score += len - 1 - w[v];
-        }
+        odo.kept_nodes(nodes);
         const size_t kept = nodes.size();
+        uint64_t fp = d.first;
         walker.leaves(nodes, nodes);
         for (size_t i = kept; i < nodes.size(); ++i) fp ^= SipHasher13::hash_u64(nodes[i]);
-        if (seen.insert(fp).second) result.push_back(CrossSection{nodes, score});
-
-        // Advance the odometer; done when the first trace's choice wraps.
-        size_t v = k;
-        for (;;) {
-            if (v == 0) return result;
-            --v;
-            const size_t s = tl.start(v);
-            --chosen[tl.flat[s + w[v]]];
-            if (++w[v] == tl.length(v)) w[v] = 0;
-            ++chosen[tl.flat[s + w[v]]];
-            if (w[v] != 0) break;
-        }
-    }
+        if (seen.insert(fp).second) result.push_back(CrossSection{nodes, odo.score()});
+    } while (odo.advance());
+    return result;
 }
 
 }  // namespace kestrane
