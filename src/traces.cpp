@@ -32,6 +32,52 @@ private:
     bool sorted_ready_ = false;
 };
 
+// Membership in the set of nodes on the current path (or climb), which is
+// also kept as a stack by the caller. Short paths are scanned, as most are;
+// once the path is long, a dense flag array takes over, so that a path of a
+// million nodes costs linear time while a query on a large graph that stays
+// shallow never pays for an array as large as the graph.
+class PathSet {
+public:
+    explicit PathSet(size_t num_nodes) : n_(num_nodes) {}
+
+    bool contains(NodeId x, const std::vector<Link>& path) const {
+        if (dense_.empty()) return std::find(path.begin(), path.end(), x) != path.end();
+        return x < n_ && dense_[x];
+    }
+    // Call after pushing x onto `path`.
+    void pushed(NodeId x, const std::vector<Link>& path) {
+        if (!dense_.empty()) {
+            dense_[x] = true;
+        } else if (path.size() > kScanLimit) {
+            dense_.assign(n_, false);
+            for (Link y : path) dense_[y] = true;
+        }
+    }
+    // Call after popping x from `path`.
+    void popped(NodeId x) {
+        if (!dense_.empty()) dense_[x] = false;
+    }
+
+private:
+    static constexpr size_t kScanLimit = 32;
+    size_t n_;
+    std::vector<bool> dense_;
+};
+
+// A set of node ids given by the caller, for membership only.
+class IdSet {
+public:
+    explicit IdSet(std::vector<NodeId> ids) : ids_(std::move(ids)) {
+        std::sort(ids_.begin(), ids_.end());
+    }
+    bool empty() const { return ids_.empty(); }
+    bool contains(NodeId x) const { return std::binary_search(ids_.begin(), ids_.end(), x); }
+
+private:
+    std::vector<NodeId> ids_;
+};
+
 // Appends the eligible next nodes of `x`: the entries of its neighbour list
 // (options, parents, parent if set, children; stored order, duplicates kept)
 // that pass the direction test. An entry is judged by membership in the
@@ -91,9 +137,9 @@ void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList
         size_t begin;
         size_t next;
     };
-    const size_t n = g.size();
-    std::vector<bool> on_path(n, false);
-    std::vector<Link> path;
+    std::vector<Link> path;      // the recorded nodes of the current path
+    std::vector<Link> entered;   // every node of the current path, recorded or not
+    PathSet on_path(g.size());
     std::vector<Link> pending;
     std::vector<Frame> frames;
     Members in_a, in_b;
@@ -102,11 +148,12 @@ void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList
     auto enter = [&](NodeId x) {
         // A node on the current path ends this branch without a trace. An id
         // out of range is never on the path; g.at reports it.
-        if (x < n && on_path[x]) return;
+        if (on_path.contains(x, entered)) return;
         const Node& node = g.at(x);
         const bool recorded = flags.me_too && (node.is_op() ? flags.op_nodes : flags.val_nodes);
         if (recorded) path.push_back(static_cast<Link>(x));
-        on_path[x] = true;
+        entered.push_back(static_cast<Link>(x));
+        on_path.pushed(x, entered);
         const size_t begin = pending.size();
         append_eligible(node, flags, pending, in_a, in_b);
         if (pending.size() == begin) {
@@ -125,7 +172,8 @@ void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList
             enter(y);  // may push a frame: `top` is not used afterwards
             continue;
         }
-        on_path[top.x] = false;
+        entered.pop_back();
+        on_path.popped(top.x);
         if (top.recorded && !path.empty()) path.pop_back();
         pending.resize(top.begin);
         frames.pop_back();
@@ -133,8 +181,6 @@ void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList
 }
 
 namespace {
-
-enum : uint8_t { kTarget = 1, kSkip = 2, kOnPath = 4, kOnClimb = 8 };
 
 // The outcome of climbing from one node to the next value node to explore.
 enum class Climb { True, False, Enter };
@@ -149,83 +195,77 @@ enum class Climb { True, False, Enter };
 // links can close those links into a cycle of operators; an operator met
 // twice on one climb ends that branch with false, as a value node met twice
 // on the value path does, instead of looping for ever.
-static bool is_below_rec(const Graph& g, NodeId start, std::vector<uint8_t>& mark,
-                         bool include_self, const std::vector<NodeId>& skip) {
-    const size_t n = g.size();
-    const bool has_skip = !skip.empty();
+static bool is_below_rec(const Graph& g, NodeId start, const IdSet& targets, bool include_self,
+                         const IdSet& skip) {
+    std::vector<Link> value_path;
+    std::vector<size_t> next_parent;  // per value path entry
+    PathSet on_path(g.size());
     std::vector<Link> climb;  // operators met on the current climb
-    std::vector<std::pair<Link, size_t>> frames;
+    PathSet on_climb(g.size());
     InterruptPoll poll;
 
     // Climbs from x to the value node to explore next, or to an answer.
     auto step = [&](NodeId x, Link& entered) -> Climb {
-        for (Link o : climb) mark[o] &= ~kOnClimb;
-        climb.clear();
+        while (!climb.empty()) {
+            on_climb.popped(climb.back());
+            climb.pop_back();
+        }
         for (;;) {
             poll.tick();
-            if (has_skip) {
-                // Only the start can be out of range (links are checked when
-                // made); the skip test comes before the bounds check.
-                const bool skipped = x < n ? (mark[x] & kSkip) != 0
-                                           : std::find(skip.begin(), skip.end(), x) != skip.end();
-                if (skipped) return Climb::False;
-            }
+            // The skip test comes before the bounds check: a skipped start
+            // gives false even when it names no node.
+            if (!skip.empty() && skip.contains(x)) return Climb::False;
             const Node& node = g.at(x);
             if (node.is_op()) {
-                if (mark[x] & kOnClimb) return Climb::False;
-                if (mark[x] & kTarget) return Climb::True;
+                if (on_climb.contains(x, climb)) return Climb::False;
+                if (targets.contains(x)) return Climb::True;
                 if (!node.has_parent()) return Climb::False;
-                mark[x] |= kOnClimb;
                 climb.push_back(static_cast<Link>(x));
+                on_climb.pushed(x, climb);
                 x = node.parent();
                 continue;
             }
-            if (mark[x] & kOnPath) return Climb::False;
-            if (include_self && (mark[x] & kTarget)) return Climb::True;
+            if (on_path.contains(x, value_path)) return Climb::False;
+            if (include_self && targets.contains(x)) return Climb::True;
             entered = static_cast<Link>(x);
             return Climb::Enter;
         }
+    };
+    auto push = [&](Link v) {
+        value_path.push_back(v);
+        next_parent.push_back(0);
+        on_path.pushed(v, value_path);
     };
 
     Link v = 0;
     switch (step(start, v)) {
         case Climb::True: return true;
         case Climb::False: return false;
-        case Climb::Enter: break;
+        case Climb::Enter: push(v); break;
     }
-    mark[v] |= kOnPath;
-    frames.emplace_back(v, 0);
-    while (!frames.empty()) {
-        auto& [x, i] = frames.back();
-        const IdList& parents = g.nodes[x].parents;
+    while (!value_path.empty()) {
+        const IdList& parents = g.nodes[value_path.back()].parents;
+        size_t& i = next_parent.back();
         if (i < parents.size()) {
             const NodeId p = parents[i++];
             switch (step(p, v)) {
                 case Climb::True: return true;
                 case Climb::False: break;
-                case Climb::Enter:
-                    mark[v] |= kOnPath;
-                    frames.emplace_back(v, 0);
-                    break;
+                case Climb::Enter: push(v); break;
             }
             continue;
         }
-        mark[x] &= ~kOnPath;
-        frames.pop_back();
+        on_path.popped(value_path.back());
+        value_path.pop_back();
+        next_parent.pop_back();
     }
     return false;
 }
 
+// Ids in `nodes` and `skip` that name no node simply never match.
 bool is_below(const Graph& g, NodeId start, const std::vector<NodeId>& nodes, bool include_self,
               const std::vector<NodeId>& skip) {
-    // Ids that name no node never match, so they are left out of the marks.
-    const size_t n = g.size();
-    std::vector<uint8_t> mark(n, 0);
-    for (NodeId t : nodes)
-        if (t < n) mark[t] |= kTarget;
-    for (NodeId s : skip)
-        if (s < n) mark[s] |= kSkip;
-    return is_below_rec(g, start, mark, include_self, skip);
+    return is_below_rec(g, start, IdSet(nodes), include_self, IdSet(skip));
 }
 
 }  // namespace kestrane

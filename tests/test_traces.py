@@ -62,23 +62,29 @@ def test_operator_without_parent_ends_climb():
     assert g.traces(0) == [[0, 1]]
 
 
-def test_cycles_end():
-    # value 0 -> op 1 -> value 2 -> op 3 -> value 0 (upward links form a cycle)
-    g = make_graph([("v", 0, 0), ("o", 1), ("v", 2, 0), ("o", 3)],
-                   [("ov", 1, 0), ("vo", 2, 1), ("ov", 3, 2), ("vo", 0, 3)])
-    assert g.is_below(0, [99]) is False
-    assert g.is_below(0, [2]) is True
-    assert g.is_below(0, [3], include_self=False) is True
+@pytest.mark.parametrize("length", [2, 100])
+def test_cycles_end(length):
+    # value 0 -> op 1 -> value 2 -> ... -> op -> value 0: the upward links form a cycle
+    n = 2 * length
+    nodes = [("v", i, 0) if i % 2 == 0 else ("o", i) for i in range(n)]
+    edges = [("ov", i + 1, i) if i % 2 == 0 else ("vo", (i + 1) % n, i) for i in range(n)]
+    g = make_graph(nodes, edges)
+    assert g.is_below(0, [n + 1]) is False
+    assert g.is_below(0, [n - 2]) is True
+    assert g.is_below(0, [n - 1], include_self=False) is True
     assert g.traces(0) == []  # every path runs back into itself
 
 
-def test_operator_parent_cycle_ends():
-    # Wrong-kind links make operators 1 and 2 each other's parent; the climb
-    # from value 0 through them must end.
-    g = make_graph([("v", 0, 0), ("o", 1), ("o", 2)], [("ov", 1, 0), ("vo", 1, 2), ("vo", 2, 1)])
-    assert g.is_below(0, [7]) is False
-    assert g.is_below(0, [2]) is True
-    assert g.is_below(0, [2], skip=[1]) is False
+@pytest.mark.parametrize("length", [2, 100])
+def test_operator_parent_cycle_ends(length):
+    # Wrong-kind links make operators 1..length a cycle of parent links; the
+    # climb from value 0 through them must end.
+    nodes = [("v", 0, 0)] + [("o", i) for i in range(1, length + 1)]
+    edges = [("ov", 1, 0)] + [("vo", i % length + 1, i) for i in range(1, length + 1)]
+    g = make_graph(nodes, edges)
+    assert g.is_below(0, [length + 7]) is False
+    assert g.is_below(0, [length]) is True
+    assert g.is_below(0, [length], skip=[2 if length > 2 else 1]) is False
 
 
 def test_failures(example):
