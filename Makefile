@@ -21,7 +21,7 @@ build: $(VENV)/.ready
 	    -C build-dir=build/$(notdir $(VENV)) ".[test]"
 
 demo: build
-	$(PY) examples/demo.py
+	$(PY) examples/search_demo.py
 
 test: build
 	$(PY) -m pytest $(PYTEST_ARGS)

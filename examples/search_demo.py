@@ -161,13 +161,13 @@ def describe(g: RustGraph, node: int | None = None, depth: int = 0) -> str:
     return f"{name}({args})"
 
 
-def main(steps: int = 3, goal: int = INT) -> None:
+def main(steps: int = 5, goal: int = INT) -> None:
     t0 = time.perf_counter()
     elements = {op_id: element(op_id) for op_id in OPERATORS}
     frontier = [ValueNode(goal).mirror()]
     seen = {(frontier[0].connection_hash(), frontier[0].equality_hash())}
     explored = 1
-    print(f"search for a {TYPE_NAMES[goal]}: {len(OPERATORS)} operators, {steps} steps")
+    print(f"search for a value of type {TYPE_NAMES[goal]}: {len(OPERATORS)} operators, {steps} steps")
     for step in range(1, steps + 1):
         ts = time.perf_counter()
         grown = graft_step(frontier, elements, seen)
@@ -186,4 +186,4 @@ def main(steps: int = 3, goal: int = INT) -> None:
 
 
 if __name__ == "__main__":
-    main(int(sys.argv[1]) if len(sys.argv) > 1 else 3)
+    main(int(sys.argv[1]) if len(sys.argv) > 1 else 5)

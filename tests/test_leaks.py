@@ -51,6 +51,10 @@ BIG = 2**70
 NP_TRUE = np.True_
 LIST = [0, 1, 2]
 TUPLE = (0, 1)
+SNAPSHOT = {
+    20: {"conditions": [[0], [0, 1]], "has_callable": False, "cumulative": False},
+    21: {"conditions": [[0]], "has_callable": True, "cumulative": True},
+}
 
 
 def fresh_calls():
@@ -91,6 +95,29 @@ def fresh_calls():
         ("get_children/access conflict", lambda: g.get_children(Reenter(lambda: g.set_root(0)))),
         ("add/overflow", lambda: EMPTY.add_op_with_payload(-1)),
         ("connect/panic", lambda: EMPTY.connect_op_to_value(0, 1)),
+        ("traces", lambda: g.traces(6)),
+        ("traces/panic", lambda: g.traces(60)),
+        ("is_below", lambda: g.is_below(6, LIST, skip=TUPLE)),
+        ("is_below/str", lambda: g.is_below(6, "01")),
+        ("is_below/set", lambda: g.is_below(6, {1})),
+        ("cross_sections", lambda: g.cross_sections([2, 6])),
+        ("cross_sections/panic", lambda: g.cross_sections([70])),
+        ("glue_leaves", lambda: kestrane.glue_leaves(g, [2, 6], [3], False)),
+        ("glue_leaves/max_leaves", lambda: kestrane.glue_leaves(g, [2, 6], [], True, 1)),
+        ("glue_leaves/panic", lambda: kestrane.glue_leaves(EMPTY, [], [], False)),
+        ("glue_leaves/bad max", lambda: kestrane.glue_leaves(g, [], [], False, "x")),
+        ("condition_combinations", lambda: kestrane.condition_combinations([[[0], [1]], [[0]]], [0, 2])),
+        ("condition_combinations/str", lambda: kestrane.condition_combinations("x", [])),
+        ("get_conditions", lambda: kestrane.get_conditions(g, 0, SNAPSHOT, False)),
+        ("tree_conditions", lambda: kestrane.tree_conditions(g, 0, SNAPSHOT, True)),
+        ("update_callable_conditions", lambda: kestrane.update_callable_conditions(g, 1, SNAPSHOT)),
+        ("get_conditions/key error", lambda: kestrane.get_conditions(g, 0, {20: {"conditions": []}}, False)),
+        ("get_conditions/not a dict", lambda: kestrane.get_conditions(g, 0, [], False)),
+        ("get_conditions/index key", lambda: kestrane.get_conditions(
+            g, 0, {Index(20): SNAPSHOT[20]}, False)),
+        ("get_conditions/late access refused", lambda: g.set_root(
+            Reenter(lambda: kestrane.get_conditions(g, 0, SNAPSHOT, False)))),
+        ("tree_conditions/panic", lambda: kestrane.tree_conditions(g, 50, SNAPSHOT, False)),
     ]
     return calls
 
@@ -127,7 +154,7 @@ def blocks_after(call, rounds):
 
 @pytest.mark.parametrize("label, call", fresh_calls(), ids=[c[0] for c in fresh_calls()])
 def test_no_leak(label, call):
-    watched = [IDX, BIG, NP_TRUE, LIST, TUPLE, G]
+    watched = [IDX, BIG, NP_TRUE, LIST, TUPLE, G, SNAPSHOT, SNAPSHOT[20]]
     refs = [sys.getrefcount(o) for o in watched]
     grown = blocks_after(call, ROUNDS)
     # A leak of even one object per call would show as ROUNDS blocks.
