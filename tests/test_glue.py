@@ -188,28 +188,3 @@ def test_interrupt():
     """
     assert run_interrupt(setup, "kestrane.glue_leaves(g, list(range(2, 20)), [], False)") == "usable 20"
 
-
-# ---- references and memory (all four enumeration callables) ---------------------------
-
-LEAK_GRAPH = make_graph(NODES, EDGES)
-LEAK_LIST = [2, 3]
-
-
-@pytest.mark.parametrize("call", [
-    lambda: kestrane.glue_leaves(LEAK_GRAPH, LEAK_LIST, [4], False),
-    lambda: kestrane.glue_leaves(LEAK_GRAPH, LEAK_LIST, [4], True, 1),
-    lambda: kestrane.glue_leaves(LEAK_GRAPH, [2, 30], [], False),
-    lambda: kestrane.glue_leaves(LEAK_GRAPH, LEAK_LIST, [4], False, "x"),
-    lambda: LEAK_GRAPH.traces(6, below=True),
-    lambda: LEAK_GRAPH.traces(60),
-    lambda: LEAK_GRAPH.is_below(6, LEAK_LIST, skip=LEAK_LIST),
-    lambda: LEAK_GRAPH.is_below(6, "x"),
-    lambda: LEAK_GRAPH.cross_sections(LEAK_LIST),
-    lambda: LEAK_GRAPH.cross_sections([2, 60]),
-], ids=["glue", "glue/trees", "glue/panic", "glue/type error", "traces", "traces/panic", "is_below",
-        "is_below/type error", "cross_sections", "cross_sections/panic"])
-def test_no_leak(call):
-    from test_leaks import ROUNDS, blocks_after
-    refs = sys.getrefcount(LEAK_GRAPH), sys.getrefcount(LEAK_LIST)
-    assert blocks_after(call, ROUNDS // 3) < ROUNDS // 30
-    assert (sys.getrefcount(LEAK_GRAPH), sys.getrefcount(LEAK_LIST)) == refs
