@@ -20,7 +20,7 @@ from py_traces import PyGraph  # noqa: E402
 
 def chains(m, length):
     """Root value node over one operator with m chains of `length` value
-    nodes each (value, operator, value, ...); returns the graph spec and the
+    nodes each (value, operator, value, ...); returns the nodes, the edges and the
     bottom of each chain. Choices on different chains never cover each other,
     so almost every combination is a new cross section."""
     nodes, edges = [("v", 0, 0), ("o", 0)], [("vo", 0, 1)]
