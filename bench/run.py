@@ -194,7 +194,7 @@ EXTRA_CASES = []  # (name, fn(n, repeat)) added by modules below
 
 
 def load_extra_cases():
-    for mod in ("bench_graph_ops",):
+    for mod in ("bench_graph_ops", "bench_enumerations"):
         try:
             m = importlib.import_module(mod)
         except ImportError:

@@ -91,12 +91,6 @@ def ladder(depth):
     return make_graph(nodes, edges), len(nodes) - 1
 
 
-def test_ladder_agrees_with_twin():
-    g, leaf = ladder(2)
-    p = py_traces.PyGraph.from_rust(g)
-    assert g.cross_sections([leaf]) == py_cross_sections.cross_sections(p, [leaf])
-
-
 def test_long_chain():
     n = 20001  # 10001 value nodes, one trace through all of them
     nodes = [("v", i, 0) if i % 2 == 0 else ("o", i) for i in range(n)]
