@@ -341,58 +341,6 @@ def test_merge_arguments_and_access():
     assert g.get_parents(1) == [2]
 
 
-# ---- signatures ---------------------------------------------------------------------
-
-
-METHOD_ORDER = [
-    "set_root", "get_root", "walk_from_root", "add_value_with_payload", "add_op_with_payload",
-    "connect_value_to_op", "connect_op_to_value", "get_children", "get_parents", "get_options",
-    "neighbors", "leaves", "get_parent", "is_value_node", "get_value_payload", "get_op_id", "num_nodes",
-    "nodes", "walk", "clone_subgraph", "merge_value_nodes", "connection_hash", "connections",
-    "equality_hash", "same_spec", "clone_and_attach", "traces", "is_below", "cross_sections",
-]
-
-DOCS = {
-    "clone_subgraph": (
-        "Clone the entire subgraph reachable from the current graph's root.\n\n"
-        "The function:\n"
-        "  - Uses `self.root_id` as the starting point.\n"
-        "  - Traverses all reachable nodes (both up and down connections).\n"
-        "  - Rebuilds a new `Graph` with cloned nodes and adjusted edge indices.\n"
-        "  - Returns the cloned graph and the mapping `old_id -> new_id`.\n\n"
-        "The cloned graph will have its own `root_id` set to the mapped clone\n"
-        "of the original root node."),
-    "clone_and_attach": (
-        "Clone the current graph and attach `elem` beneath `root_leaf_id`,\n"
-        "merging the leaf value with the element's root value node.\n\n"
-        "The element\u2019s *operator under its root* becomes a new outgoing option\n"
-        "of the given leaf. The element root value itself is not duplicated.\n\n"
-        "Returns:\n"
-        "  (new_graph, new_elem_leaves, old_candidates)"),
-    "merge_value_nodes": (
-        "Merge two value nodes by redirecting all connections from `other` to `keep`.\n"
-        "Equivalent to Python ValueNode.merge(upper=True, lower=True)."),
-}
-
-
-@pytest.mark.parametrize("name, signature", [
-    ("clone_subgraph", "($self)"),
-    ("clone_and_attach", "($self, elem, root_leaf_id)"),
-    ("merge_value_nodes", "($self, keep, other, upper, lower)"),
-])
-def test_signature_and_doc(name, signature):
-    method = getattr(kestrane.RustGraph, name)
-    assert method.__text_signature__ == signature
-    assert method.__doc__ == DOCS[name]
-
-
-def test_methods_in_class_order():
-    present = [n for n in vars(kestrane.RustGraph) if not n.startswith("__")]
-    assert present == [n for n in METHOD_ORDER if n in present]
-    assert {"neighbors", "connections", "connection_hash", "equality_hash", "clone_subgraph",
-            "clone_and_attach", "merge_value_nodes"} <= set(present)
-
-
 # ---- references and memory -----------------------------------------------------------
 
 
