@@ -31,9 +31,7 @@ clean:
 
 # The whole suite against an AddressSanitizer + UBSan build of the extension,
 # in its own environment. The sanitizer runtime must be loaded before the
-# interpreter, and pymalloc is bypassed so that every block is tracked. The
-# interpreter itself leaves nothing unreachable at exit, so no leak report is
-# suppressed.
+# interpreter, and pymalloc is bypassed so that every block is tracked.
 SAN_VENV ?= .venv-asan
 ASAN_LIB = $(shell $(CXX) -print-file-name=libasan.so)
 UBSAN_LIB = $(shell $(CXX) -print-file-name=libubsan.so)
@@ -43,6 +41,7 @@ sanitize:
 	$(MAKE) build VENV=$(SAN_VENV) WERROR=$(WERROR) SAN_FLAGS=1
 	LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/.ci/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(SAN_VENV)/bin/python -m pytest $(PYTEST_ARGS)
 

@@ -58,7 +58,35 @@ def bench_conditions(_n, repeat):
                [("pure Python, same steps", py)], target=">=50x faster")
 
 
+def bench_traces(_n, repeat):
+    import py_traces
+
+    # A ladder of diamonds: every value node has two operator options that both
+    # take the next value node, so the bottom node has 2**k upward traces.
+    k = 14
+    nodes = [("v", 0, 0)]
+    edges = []
+    for i in range(k):
+        top = 3 * i
+        nodes += [("o", 1), ("o", 2), ("v", i + 1, 0)]
+        for op in (top + 1, top + 2):
+            edges += [("vo", top, op), ("ov", op, top + 3)]
+    g = run_graph(nodes, edges)
+    ref = py_traces.PyGraph(nodes, edges)
+    bottom = 3 * k
+    t = run.median_time(lambda: g.traces(bottom), repeat)
+    py = run.median_time(lambda: py_traces.traces(ref, bottom), max(1, repeat // 2))
+    assert g.traces(bottom) == py_traces.traces(ref, bottom)
+    run.report(f"traces ({2 ** k} traces of {2 * k + k + 1} nodes)", t, [("pure Python, same steps", py)],
+               target=">=50x faster")
+
+
+def run_graph(nodes, edges):
+    return build_kestrane(kestrane, nodes, edges)
+
+
 CASES = [
+    ("traces", bench_traces),
     ("clone", bench_clone),
     ("hashes", bench_hashes),
     ("conditions", bench_conditions),

@@ -147,6 +147,7 @@ PyObject* steal_tuple(std::initializer_list<PyObject*> items) {
 
 PyObject* connections_body(Graph& g) {
     const std::vector<Connection> conns = kestrane::connections(g);
+    GcPause pause;
     Ref list(PyList_New(static_cast<Py_ssize_t>(conns.size())));
     if (!list) throw_py();
     for (size_t i = 0; i < conns.size(); ++i) {
@@ -211,6 +212,7 @@ PyObject* traces_body(Graph& g, Call& c) {
     f.above = c.flag(4, true);
     f.below = c.flag(5, false);
     const TraceList t = kestrane::traces(g, start, f);
+    GcPause pause;
     Ref list(PyList_New(static_cast<Py_ssize_t>(t.size())));
     if (!list) throw_py();
     for (size_t i = 0; i < t.size(); ++i) PyList_SET_ITEM(list.get(), i, node_list(t.begin(i), t.end(i)));
@@ -227,6 +229,7 @@ PyObject* is_below_body(Graph& g, Call& c) {
 
 PyObject* cross_sections_body(Graph& g, Call& c) {
     const std::vector<CrossSection> r = cross_sections_internal(g, c.node_ids(0));
+    GcPause pause;
     Ref list(PyList_New(static_cast<Py_ssize_t>(r.size())));
     if (!list) throw_py();
     for (size_t i = 0; i < r.size(); ++i) {

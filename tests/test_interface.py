@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 import kestrane
-from conftest import panic_type
+from conftest import example, panic_type  # noqa: F401 (fixture)
 
 
 def raises(exc_type, message, fn, *args, **kwargs):
@@ -483,3 +483,16 @@ def test_results_are_fresh():
     children.append(99)
     assert g.get_children(0) == [1]
     assert g.get_children(0) is not g.get_children(0)
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_gc_state_is_restored(example, enabled):
+    import gc
+    (gc.enable if enabled else gc.disable)()
+    try:
+        example.traces(6)
+        example.connections()
+        example.cross_sections([2, 6])
+        assert gc.isenabled() is enabled
+    finally:
+        gc.enable()

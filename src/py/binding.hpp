@@ -98,6 +98,22 @@ std::vector<Item> to_items(PyObject* o, Conv conv) {
     return out;
 }
 
+// Pauses the cyclic garbage collector while a result of many containers is
+// built: they hold only ints, so a collection could free nothing, and without
+// the pause every few hundred new lists would start one that traverses them.
+class GcPause {
+public:
+    GcPause() : was_enabled_(PyGC_Disable() == 1) {}
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+    ~GcPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+
+private:
+    bool was_enabled_;
+};
+
 // ---- results -----------------------------------------------------------------
 
 PyObject* py_int(uint64_t v);

@@ -12,6 +12,7 @@ std::vector<ConditionList> to_condition_lists(PyObject* o) {
 }
 
 PyObject* condition_list_result(const ConditionList& conditions) {
+    GcPause pause;
     Ref list(PyList_New(static_cast<Py_ssize_t>(conditions.size())));
     if (!list) throw_py();
     for (size_t i = 0; i < conditions.size(); ++i)
