@@ -496,3 +496,38 @@ def test_gc_state_is_restored(example, enabled):
         assert gc.isenabled() is enabled
     finally:
         gc.enable()
+
+
+class CallbackSequence(collections.abc.Sequence):
+    """A sequence whose iteration calls back into a graph."""
+
+    def __init__(self, fn):
+        self.fn = fn
+
+    def __getitem__(self, i):
+        raise IndexError
+
+    def __len__(self):
+        return 1
+
+    def __iter__(self):
+        self.fn()
+        return iter([0])
+
+
+def test_iteration_calling_back_meets_the_access_rule():
+    g = one_node_graph()
+    raises(RuntimeError, "Already borrowed", g.is_below, 0, CallbackSequence(lambda: g.add_op_with_payload(1)))
+    assert g.num_nodes() == 2
+    seen = []
+    assert g.is_below(0, CallbackSequence(lambda: seen.append(g.walk(1)))) is True
+    assert seen == [[1]]
+    # glue_leaves holds shared access while it converts its lists
+    raises(RuntimeError, "Already borrowed", kestrane.glue_leaves, g,
+           CallbackSequence(lambda: g.set_root(1)), [], False)
+    assert g.get_root() == 0
+    # the condition functions take their access only after reading the snapshot
+    key = Reenter(lambda: g.set_root(1))
+    snapshot = {key: {"conditions": [], "has_callable": False, "cumulative": False}}
+    assert isinstance(kestrane.get_conditions(g, 0, snapshot, False), list)
+    assert g.get_root() == 1
