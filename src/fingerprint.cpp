@@ -15,16 +15,62 @@ void for_each_neighbor(const Node& node, F&& f) {
     for (Link n : node.children) f(n);
 }
 
-// The root walk and each walked node's position in it. Positions fit a Link
-// because a graph never holds more than kMaxNodes nodes; kNoLink marks a node
-// that the walk did not reach.
+// The root walk (both directions, empty skip set: the order of walk_with_skip)
+// and each walked node's position in it, which doubles as the visited mark.
+// Positions fit a Link because a graph never holds more than kMaxNodes nodes;
+// kNoLink marks a node that the walk did not reach.
+//
+// The walk follows exactly the links that the node's kind gives it, so every
+// neighbour entry in those lists is walked and is a connection. Only entries
+// in the other two lists (a value node's parent and children, an operator's
+// options and parents, which only wrong-kind connects fill) may point outside
+// the walk; the nodes holding such entries are noted and checked at the end.
+// This gives the number of connections without a second pass over them.
 struct RootWalk {
     std::vector<NodeId> order;
     std::vector<Link> pos;
+    uint64_t count = 0;
 
-    explicit RootWalk(const Graph& g) : order(walk(g, g.root_id, true, true)) {
-        pos.assign(g.nodes.size(), kNoLink);
-        for (size_t i = 0; i < order.size(); ++i) pos[order[i]] = static_cast<Link>(i);
+    explicit RootWalk(const Graph& g) {
+        const size_t n = g.nodes.size();
+        pos.assign(n, kNoLink);
+        std::vector<Link> odd;  // walked nodes with wrong-kind entries
+        std::vector<NodeId> stack{g.root_id};
+        while (!stack.empty()) {
+            const NodeId x = stack.back();
+            stack.pop_back();
+            if (x >= n) index_panic(n, x);
+            if (pos[x] != kNoLink) continue;
+            pos[x] = static_cast<Link>(order.size());
+            order.push_back(x);
+            const Node& node = g.nodes[x];
+            // Pushed in reverse so that they pop in walk order.
+            if (node.is_op()) {
+                if (node.has_parent()) stack.push_back(node.parent());
+                stack.insert(stack.end(), std::make_reverse_iterator(node.children.end()),
+                             std::make_reverse_iterator(node.children.begin()));
+                count += node.has_parent() + node.children.size();
+                if (!node.options.empty() || !node.parents.empty()) odd.push_back(static_cast<Link>(x));
+            } else {
+                stack.insert(stack.end(), std::make_reverse_iterator(node.options.end()),
+                             std::make_reverse_iterator(node.options.begin()));
+                stack.insert(stack.end(), std::make_reverse_iterator(node.parents.end()),
+                             std::make_reverse_iterator(node.parents.begin()));
+                count += node.options.size() + node.parents.size();
+                if (node.has_parent() || !node.children.empty()) odd.push_back(static_cast<Link>(x));
+            }
+        }
+        for (Link x : odd) {
+            const Node& node = g.nodes[x];
+            auto walked = [&](NodeId m) { count += position(m) != kNoLink; };
+            if (node.is_op()) {
+                for (Link m : node.options) walked(m);
+                for (Link m : node.parents) walked(m);
+            } else {
+                if (node.has_parent()) walked(node.parent());
+                for (Link m : node.children) walked(m);
+            }
+        }
     }
 
     // The position of `n`, or kNoLink when it was not walked (or names no node).
@@ -60,14 +106,12 @@ std::vector<Connection> connections(const Graph& g) {
     return out;
 }
 
-// The count leads the stream, so the connections are walked twice (once to
-// count, once to feed) rather than kept in memory.
+// The count leads the stream; the walk knows it, so the connections are fed
+// in one pass and never kept in memory.
 uint64_t connection_hash(const Graph& g) {
     const RootWalk w(g);
-    uint64_t count = 0;
-    w.for_each_connection(g, [&](NodeId, NodeId) { ++count; });
     SipHasher13 h;
-    h.write_u64(count);
+    h.write_u64(w.count);
     w.for_each_connection(g, [&](NodeId i, NodeId j) {
         h.write_u64(i);
         h.write_u64(j);
