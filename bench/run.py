@@ -221,8 +221,14 @@ def print_table():
         if case.startswith("memory"):
             rows.append((case, f"{k:.0f} B" if k is not None else "-", label, "", "", target or ""))
             continue
+        if ratio is None:
+            shown = "-"
+        elif ratio < 0.5:
+            shown = f"{ratio:.2f}x ({1 / ratio:.0f}x faster)"
+        else:
+            shown = f"{ratio:.2f}x"
         rows.append((case, fmt_time(k), label, "missing" if b is None and ratio is None else fmt_time(b),
-                     "-" if ratio is None else f"{ratio:.2f}x", target or ""))
+                     shown, target or ""))
     widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
     line = " | ".join(h.ljust(w) for h, w in zip(head, widths))
     print(line)

@@ -91,7 +91,10 @@ std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, boo
                                    const SkipSet& skip) {
     std::vector<NodeId> out;
     const size_t n = g.nodes.size();
-    std::vector<bool> visited(n, false);
+    // Room for every node up front: pages that a short walk never touches cost
+    // nothing, and a long one never copies its result.
+    out.reserve(n);
+    std::vector<uint8_t> visited(n, 0);
     std::vector<NodeId> stack{start};
     while (!stack.empty()) {
         const NodeId x = stack.back();
@@ -100,7 +103,7 @@ std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, boo
         // An out-of-range id cannot have been listed before: report it here.
         if (x >= n) index_panic(n, x);
         if (visited[x]) continue;
-        visited[x] = true;
+        visited[x] = 1;
         out.push_back(x);
         const Node& node = g.nodes[x];
         if (node.is_op()) {

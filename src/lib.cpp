@@ -274,22 +274,15 @@ PyObject* with_late_access(GraphObject* obj, Compute compute) {
     return condition_list_result(result);
 }
 
-PyObject* tree_conditions_body(Call& c) {
+// tree_conditions and get_conditions: (graph, node_id, op_snapshot, adopt_for_callable).
+template <ConditionList (*Compute)(const Graph&, NodeId, const OpCache&, bool)>
+PyObject* adopting_conditions_body(Call& c) {
     GraphObject* obj = c.graph_object(0);
     const NodeId node_id = c.node_id(1);
     PyObject* snapshot = c.get(2, to_snapshot_dict);
     const bool adopt = c.flag(3);
     const OpCache ops = build_op_cache(snapshot);
-    return with_late_access(obj, [&](const Graph& g) { return _tree_conditions(g, node_id, ops, adopt); });
-}
-
-PyObject* get_conditions_body(Call& c) {
-    GraphObject* obj = c.graph_object(0);
-    const NodeId node_id = c.node_id(1);
-    PyObject* snapshot = c.get(2, to_snapshot_dict);
-    const bool adopt = c.flag(3);
-    const OpCache ops = build_op_cache(snapshot);
-    return with_late_access(obj, [&](const Graph& g) { return get_conditions(g, node_id, ops, adopt); });
+    return with_late_access(obj, [&](const Graph& g) { return Compute(g, node_id, ops, adopt); });
 }
 
 PyObject* update_callable_conditions_body(Call& c) {
@@ -408,9 +401,9 @@ const FunctionSpec kFunctions[] = {
     {sig("condition_combinations()", {"conditions_by_child", "offset_list"}, 2),
      "condition_combinations(conditions_by_child, offset_list)\n--\n\n", condition_combinations_body},
     {sig("tree_conditions()", {"graph", "node_id", "op_snapshot", "adopt_for_callable"}, 4),
-     "tree_conditions(graph, node_id, op_snapshot, adopt_for_callable)\n--\n\n", tree_conditions_body},
+     "tree_conditions(graph, node_id, op_snapshot, adopt_for_callable)\n--\n\n", adopting_conditions_body<_tree_conditions>},
     {sig("get_conditions()", {"graph", "node_id", "op_snapshot", "adopt_for_callable"}, 4),
-     "get_conditions(graph, node_id, op_snapshot, adopt_for_callable)\n--\n\n", get_conditions_body},
+     "get_conditions(graph, node_id, op_snapshot, adopt_for_callable)\n--\n\n", adopting_conditions_body<get_conditions>},
     {sig("update_callable_conditions()", {"graph", "node_id", "op_snapshot"}, 3),
      "update_callable_conditions(graph, node_id, op_snapshot)\n--\n\n", update_callable_conditions_body},
     {sig("glue_leaves()", {"graph", "leaves", "candidates", "trees_only", "max_leaves"}, 4),
