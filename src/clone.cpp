@@ -37,13 +37,10 @@ CloneResult clone_subgraph(const Graph& g) {
         map[x] = static_cast<Link>(order.size());
         order.push_back(static_cast<Link>(x));
         const Node& node = g.nodes[x];
-        stack.insert(stack.end(), std::make_reverse_iterator(node.children.end()),
-                     std::make_reverse_iterator(node.children.begin()));
-        stack.insert(stack.end(), std::make_reverse_iterator(node.options.end()),
-                     std::make_reverse_iterator(node.options.begin()));
+        node.children.push_reversed_onto(stack);
+        node.options.push_reversed_onto(stack);
         if (node.has_parent()) stack.push_back(static_cast<Link>(node.parent()));
-        stack.insert(stack.end(), std::make_reverse_iterator(node.parents.end()),
-                     std::make_reverse_iterator(node.parents.begin()));
+        node.parents.push_reversed_onto(stack);
     }
     std::vector<Link>().swap(stack);
 

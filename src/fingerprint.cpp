@@ -47,15 +47,12 @@ struct RootWalk {
             // Pushed in reverse so that they pop in walk order.
             if (node.is_op()) {
                 if (node.has_parent()) stack.push_back(node.parent());
-                stack.insert(stack.end(), std::make_reverse_iterator(node.children.end()),
-                             std::make_reverse_iterator(node.children.begin()));
+                node.children.push_reversed_onto(stack);
                 count += node.has_parent() + node.children.size();
                 if (!node.options.empty() || !node.parents.empty()) odd.push_back(static_cast<Link>(x));
             } else {
-                stack.insert(stack.end(), std::make_reverse_iterator(node.options.end()),
-                             std::make_reverse_iterator(node.options.begin()));
-                stack.insert(stack.end(), std::make_reverse_iterator(node.parents.end()),
-                             std::make_reverse_iterator(node.parents.begin()));
+                node.options.push_reversed_onto(stack);
+                node.parents.push_reversed_onto(stack);
                 count += node.options.size() + node.parents.size();
                 if (node.has_parent() || !node.children.empty()) odd.push_back(static_cast<Link>(x));
             }

@@ -108,13 +108,10 @@ std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, boo
         const Node& node = g.nodes[x];
         if (node.is_op()) {
             if (above && node.has_parent()) stack.push_back(node.parent());
-            if (below) stack.insert(stack.end(), std::make_reverse_iterator(node.children.end()),
-                                    std::make_reverse_iterator(node.children.begin()));
+            if (below) node.children.push_reversed_onto(stack);
         } else {
-            if (below) stack.insert(stack.end(), std::make_reverse_iterator(node.options.end()),
-                                    std::make_reverse_iterator(node.options.begin()));
-            if (above) stack.insert(stack.end(), std::make_reverse_iterator(node.parents.end()),
-                                    std::make_reverse_iterator(node.parents.begin()));
+            if (below) node.options.push_reversed_onto(stack);
+            if (above) node.parents.push_reversed_onto(stack);
         }
     }
     return out;

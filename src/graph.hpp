@@ -67,7 +67,12 @@ constexpr Link kNoLink = 0xFFFFFFFFu;
 class IdList {
 public:
     IdList() = default;
-    IdList(const IdList& o) { assign(o.data(), o.size_); }
+    IdList(const IdList& o) {
+        if (o.on_heap())
+            assign(o.data(), o.size_);
+        else
+            u_ = o.u_, size_ = o.size_;  // inline ids copy with the union
+    }
     IdList(IdList&& o) noexcept { steal(o); }
     IdList& operator=(const IdList& o) {
         if (this != &o) assign(o.data(), o.size_);
@@ -105,6 +110,11 @@ public:
         return false;
     }
     std::vector<NodeId> to_vector() const { return std::vector<NodeId>(begin(), end()); }
+    // Appends the ids last to first, so that a stack pops them in stored order.
+    template <class Vec>
+    void push_reversed_onto(Vec& stack) const {
+        for (const Link* p = end(); p != begin();) stack.push_back(*--p);
+    }
 
 private:
     static constexpr uint32_t kInline = 2;
