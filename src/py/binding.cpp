@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <string>
 
 #include "compat.hpp"
@@ -291,6 +292,7 @@ void Call::argument_rule(const char* param) {
 
 Graph& Call::graph(int i) {
     GraphObject* obj = graph_object(i);
+    if (nguards_ == static_cast<int>(std::size(guards_))) panic("too many graph arguments in one call");
     guards_[nguards_].take(obj, Access::Shared);
     ++nguards_;
     return obj->graph;
