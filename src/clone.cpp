@@ -37,10 +37,12 @@ CloneResult clone_subgraph(const Graph& g) {
         map[x] = static_cast<Link>(order.size());
         order.push_back(static_cast<Link>(x));
         const Node& node = g.nodes[x];
+        const size_t pushed_from = stack.size();
         node.children.push_reversed_onto(stack);
         node.options.push_reversed_onto(stack);
         if (node.has_parent()) stack.push_back(static_cast<Link>(node.parent()));
         node.parents.push_reversed_onto(stack);
+        prefetch_nodes(g, stack, pushed_from);
     }
     std::vector<Link>().swap(stack);
 

@@ -30,8 +30,9 @@ struct RootWalk {
     std::vector<NodeId> order;
     std::vector<Link> pos;
     uint64_t count = 0;
+    std::vector<uint32_t> payload_ids;  // val_id or op_id in walk order, when asked for
 
-    explicit RootWalk(const Graph& g) {
+    explicit RootWalk(const Graph& g, bool with_payload_ids = false) {
         const size_t n = g.nodes.size();
         pos.assign(n, kNoLink);
         std::vector<Link> odd;  // walked nodes with wrong-kind entries
@@ -44,6 +45,9 @@ struct RootWalk {
             pos[x] = static_cast<Link>(order.size());
             order.push_back(x);
             const Node& node = g.nodes[x];
+            if (with_payload_ids)
+                payload_ids.push_back(node.payload.is_value() ? node.payload.val_id() : node.payload.op_id());
+            const size_t pushed_from = stack.size();
             // Pushed in reverse so that they pop in walk order.
             if (node.is_op()) {
                 if (node.has_parent()) stack.push_back(node.parent());
@@ -56,6 +60,7 @@ struct RootWalk {
                 count += node.options.size() + node.parents.size();
                 if (node.has_parent() || !node.children.empty()) odd.push_back(static_cast<Link>(x));
             }
+            prefetch_nodes(g, stack, pushed_from);
         }
         for (Link x : odd) {
             const Node& node = g.nodes[x];
@@ -119,12 +124,9 @@ uint64_t connection_hash(const Graph& g) {
 // The connection list repeats the same root walk, so one walk serves both the
 // payload ids and the connections.
 uint64_t equality_hash(const Graph& g) {
-    const RootWalk w(g);
+    const RootWalk w(g, true);
     SipHasher13 h;
-    for (NodeId x : w.order) {
-        const Payload& p = g.nodes[x].payload;
-        h.write_u32(p.is_value() ? p.val_id() : p.op_id());
-    }
+    for (uint32_t id : w.payload_ids) h.write_u32(id);
     w.for_each_connection(g, [&](NodeId i, NodeId j) {
         h.write_u64(i);
         h.write_u64(j);

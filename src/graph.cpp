@@ -106,6 +106,7 @@ std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, boo
         visited[x] = 1;
         out.push_back(x);
         const Node& node = g.nodes[x];
+        const size_t pushed_from = stack.size();
         if (node.is_op()) {
             if (above && node.has_parent()) stack.push_back(node.parent());
             if (below) node.children.push_reversed_onto(stack);
@@ -113,6 +114,7 @@ std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, boo
             if (below) node.options.push_reversed_onto(stack);
             if (above) node.parents.push_reversed_onto(stack);
         }
+        prefetch_nodes(g, stack, pushed_from);
     }
     return out;
 }

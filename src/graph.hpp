@@ -272,6 +272,14 @@ struct Graph {
     }
 };
 
+// Asks the memory system for the nodes pushed onto a walk stack since `from`: a
+// depth-first walk jumps around the node array, and the loads then overlap.
+template <class Stack>
+void prefetch_nodes(const Graph& g, const Stack& stack, size_t from) {
+    for (size_t i = from; i < stack.size(); ++i)
+        if (stack[i] < g.nodes.size()) __builtin_prefetch(&g.nodes[stack[i]]);
+}
+
 // ---- construction -------------------------------------------------------
 
 NodeId add_value_with_payload(Graph& g, uint32_t val_id, uint32_t type_id);
