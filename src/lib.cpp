@@ -148,14 +148,11 @@ PyObject* steal_tuple(std::initializer_list<PyObject*> items) {
 PyObject* connections_body(Graph& g) {
     const std::vector<Connection> conns = kestrane::connections(g);
     GcPause pause;
-    Ref list(PyList_New(static_cast<Py_ssize_t>(conns.size())));
-    if (!list) throw_py();
-    for (size_t i = 0; i < conns.size(); ++i) {
+    return list_of(conns.size(), [&](size_t i) {
         Ref a(py_int(conns[i].first));
         PyObject* b = py_int(conns[i].second);
-        PyList_SET_ITEM(list.get(), i, steal_tuple({a.release(), b}));
-    }
-    return list.release();
+        return steal_tuple({a.release(), b});
+    });
 }
 
 PyObject* connection_hash_body(Graph& g) { return py_int(kestrane::connection_hash(g)); }
@@ -213,10 +210,7 @@ PyObject* traces_body(Graph& g, Call& c) {
     f.below = c.flag(5, false);
     const TraceList t = kestrane::traces(g, start, f);
     GcPause pause;
-    Ref list(PyList_New(static_cast<Py_ssize_t>(t.size())));
-    if (!list) throw_py();
-    for (size_t i = 0; i < t.size(); ++i) PyList_SET_ITEM(list.get(), i, node_list(t.begin(i), t.end(i)));
-    return list.release();
+    return list_of(t.size(), [&](size_t i) { return node_list(t.begin(i), t.end(i)); });
 }
 
 PyObject* is_below_body(Graph& g, Call& c) {
@@ -230,14 +224,11 @@ PyObject* is_below_body(Graph& g, Call& c) {
 PyObject* cross_sections_body(Graph& g, Call& c) {
     const std::vector<CrossSection> r = cross_sections_internal(g, c.node_ids(0));
     GcPause pause;
-    Ref list(PyList_New(static_cast<Py_ssize_t>(r.size())));
-    if (!list) throw_py();
-    for (size_t i = 0; i < r.size(); ++i) {
+    return list_of(r.size(), [&](size_t i) {
         Ref nodes(node_list(r[i].nodes));
         PyObject* score = py_int(r[i].score);
-        PyList_SET_ITEM(list.get(), i, steal_tuple({nodes.release(), score}));
-    }
-    return list.release();
+        return steal_tuple({nodes.release(), score});
+    });
 }
 
 PyObject* glue_leaves_body(Call& c) {
@@ -248,10 +239,7 @@ PyObject* glue_leaves_body(Call& c) {
     std::optional<uint64_t> max_leaves;
     if (c.given(4) && c.raw(4) != Py_None) max_leaves = c.node_id(4);
     std::vector<Graph> r = kestrane::glue_leaves(g, leaves, candidates, trees_only, max_leaves);
-    Ref list(PyList_New(static_cast<Py_ssize_t>(r.size())));
-    if (!list) throw_py();
-    for (size_t i = 0; i < r.size(); ++i) PyList_SET_ITEM(list.get(), i, wrap_graph(std::move(r[i])));
-    return list.release();
+    return list_of(r.size(), [&](size_t i) { return wrap_graph(std::move(r[i])); });
 }
 
 // ---- conditions -------------------------------------------------------------------

@@ -220,6 +220,15 @@ PyObject* guarded(F&& f) noexcept {
     }
 }
 
+// A new list of `n` items, item i made (as a new reference) by make(i).
+template <class Make>
+PyObject* list_of(size_t n, Make make) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list) throw_py();
+    for (size_t i = 0; i < n; ++i) PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make(i));
+    return list.release();
+}
+
 template <class It>
 PyObject* node_list(It first, It last) {
     Ref list(PyList_New(last - first));

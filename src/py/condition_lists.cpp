@@ -13,12 +13,8 @@ std::vector<ConditionList> to_condition_lists(PyObject* o) {
 
 PyObject* condition_list_result(const ConditionList& conditions) {
     GcPause pause;
-    Ref list(PyList_New(static_cast<Py_ssize_t>(conditions.size())));
-    if (!list) throw_py();
-    for (size_t i = 0; i < conditions.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i),
-                        node_list(conditions[i].begin(), conditions[i].end()));
-    return list.release();
+    return list_of(conditions.size(),
+                   [&](size_t i) { return node_list(conditions[i].begin(), conditions[i].end()); });
 }
 
 }  // namespace kestrane::py
