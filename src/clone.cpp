@@ -29,7 +29,9 @@ CloneResult clone_subgraph(const Graph& g) {
     // already numbered is passed over at pop time: this numbers the nodes in
     // the pre-order of the recursive walk.
     std::vector<Link> stack{static_cast<Link>(g.root_id)};
+    InterruptPoll poll;
     while (!stack.empty()) {
+        poll.tick();
         const NodeId x = stack.back();
         stack.pop_back();
         if (x >= n) index_panic(n, x);
@@ -51,6 +53,7 @@ CloneResult clone_subgraph(const Graph& g) {
     NodeList& out = r.graph.nodes;
     out.reserve(order.size());
     for (Link src : order) {
+        poll.tick();
         out.push_back(g.nodes[src]);
         Node& node = out.back();
         translate_list(node.parents, r.corr);
@@ -171,24 +174,41 @@ void merge_value_nodes(Graph& g, NodeId keep, NodeId other, bool upper, bool low
         for (Link o : moved) check(o);
     }
 
-    // Taking the list out empties it, as the step ends by doing; nothing in
-    // the loop reads other's list (keep differs from other).
-    if (upper) {
+    // The ids each step appends to keep's list, in order: every moved id that
+    // the list lacks, once. The membership scans make a merge quadratic, so
+    // they poll for signals; they change nothing, so an interrupt leaves the
+    // graph as it was.
+    InterruptPoll poll;
+    auto additions = [&](const IdList& kept, const IdList& moved) {
+        IdList add;
+        for (Link x : moved) {
+            poll.tick(static_cast<int64_t>(kept.size() + add.size()) + 1);
+            if (!kept.contains(x) && !add.contains(x)) add.push_back(x);
+        }
+        return add;
+    };
+    const bool move_up = upper && !g.nodes[other].parents.empty();
+    const bool move_down = lower && !g.nodes[other].options.empty();
+    IdList new_parents, new_options;
+    if (move_up) new_parents = additions(g.nodes[keep].parents, g.nodes[other].parents);
+    if (move_down) new_options = additions(g.nodes[keep].options, g.nodes[other].options);
+    // Room for the appends is made before the first change, so nothing below
+    // can fail: a MemoryError leaves the graph as it was.
+    if (move_up) g.nodes[keep].parents.reserve(g.nodes[keep].parents.size() + new_parents.size());
+    if (move_down) g.nodes[keep].options.reserve(g.nodes[keep].options.size() + new_options.size());
+
+    // Taking a list out empties it, as the step ends by doing.
+    if (move_up) {
         const IdList moved = std::move(g.nodes[other].parents);
-        for (Link p : moved) {
-            IdList& kp = g.nodes[keep].parents;
-            if (!kp.contains(p)) kp.push_back(p);
+        for (Link p : new_parents) g.nodes[keep].parents.push_back(p);
+        for (Link p : moved)
             for (Link& c : g.nodes[p].children)
                 if (c == other) c = static_cast<Link>(keep);
-        }
     }
-    if (lower) {
+    if (move_down) {
         const IdList moved = std::move(g.nodes[other].options);
-        for (Link o : moved) {
-            IdList& ko = g.nodes[keep].options;
-            if (!ko.contains(o)) ko.push_back(o);
-            g.nodes[o].set_parent(keep);
-        }
+        for (Link o : new_options) g.nodes[keep].options.push_back(o);
+        for (Link o : moved) g.nodes[o].set_parent(keep);
     }
 }
 

@@ -37,7 +37,9 @@ struct RootWalk {
         pos.assign(n, kNoLink);
         std::vector<Link> odd;  // walked nodes with wrong-kind entries
         std::vector<NodeId> stack{g.root_id};
+        InterruptPoll poll;
         while (!stack.empty()) {
+            poll.tick();
             const NodeId x = stack.back();
             stack.pop_back();
             if (x >= n) index_panic(n, x);
@@ -81,7 +83,9 @@ struct RootWalk {
     // Calls f(i, j) for every connection, in connection-list order.
     template <class F>
     void for_each_connection(const Graph& g, F&& f) const {
+        InterruptPoll poll;
         for (size_t i = 0; i < order.size(); ++i) {
+            poll.tick();
             for_each_neighbor(g.nodes[order[i]], [&](NodeId n) {
                 const Link j = position(n);
                 if (j != kNoLink) f(NodeId(i), NodeId(j));

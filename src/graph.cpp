@@ -32,8 +32,9 @@ NodeId add_op_with_payload(Graph& g, uint32_t op_id) {
     return append_node(g, Kind::Op, Payload::op(op_id));
 }
 
-// Both ids are checked before either node changes, so a failing call leaves
-// no out-of-range id behind.
+// Both ids are checked, and room is made in every list the link grows,
+// before either node changes: a failing call (an id out of range, or no
+// memory) leaves no half of a link behind.
 void connect_value_to_op(Graph& g, NodeId val, NodeId op) {
     Node& v = g.at(val);
     Node& o = g.at(op);
@@ -44,6 +45,8 @@ void connect_value_to_op(Graph& g, NodeId val, NodeId op) {
 void connect_op_to_value(Graph& g, NodeId op, NodeId val) {
     Node& o = g.at(op);
     Node& v = g.at(val);
+    o.children.reserve_one();
+    v.parents.reserve_one();
     o.children.push_back(val);
     v.parents.push_back(op);
 }
@@ -96,7 +99,9 @@ std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, boo
     out.reserve(n);
     std::vector<uint8_t> visited(n, 0);
     std::vector<NodeId> stack{start};
+    InterruptPoll poll;
     while (!stack.empty()) {
+        poll.tick();
         const NodeId x = stack.back();
         stack.pop_back();
         if (!skip.empty() && skip.contains(x)) continue;

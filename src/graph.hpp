@@ -41,18 +41,20 @@ extern InterruptHook interrupt_hook;
 
 class InterruptPoll {
 public:
-    // Asks the hook once every `every` calls of tick().
-    explicit InterruptPoll(uint32_t every = 4096) : every_(every), left_(every) {}
-    void tick() {
-        if (--left_ == 0) {
+    // Asks the hook once the ticks add up to `every` units of work.
+    explicit InterruptPoll(int64_t every = 4096) : every_(every), left_(every) {}
+    // One unit of work, or `cost` units for a step that does that much.
+    void tick(int64_t cost = 1) {
+        left_ -= cost;
+        if (left_ <= 0) {
             left_ = every_;
             if (interrupt_hook && interrupt_hook()) throw Interrupted{};
         }
     }
 
 private:
-    uint32_t every_;
-    uint32_t left_;
+    int64_t every_;
+    int64_t left_;
 };
 
 // Links are stored as 32-bit ids: every stored id is below num_nodes(), and a
@@ -98,9 +100,29 @@ public:
     NodeId back() const { return data()[size_ - 1]; }
 
     // `id` must be below kMaxNodes (every caller stores a checked node id).
+    // A failing push (MemoryError) leaves the list as it was.
     void push_back(NodeId id) {
-        if (size_ == cap_) reserve_exact(cap_ * 2);
+        reserve_one();
         data()[size_++] = static_cast<Link>(id);
+    }
+    // Makes room for one more id, so that the next push_back cannot fail: a
+    // change that grows several lists reserves in all of them first.
+    void reserve_one() {
+        if (size_ == cap_) reserve_exact(grown_capacity(cap_));
+    }
+    // Makes room for `n` ids in all.
+    void reserve(size_t n) {
+        if (n > UINT32_MAX) throw std::bad_alloc();
+        if (n > cap_) reserve_exact(static_cast<uint32_t>(n));
+    }
+    // The capacity after a full list of `cap` ids grows: doubled, at most the
+    // largest count the 32-bit size can hold; std::bad_alloc when the list is
+    // already that long.
+    static uint32_t grown_capacity(uint32_t cap) {
+        constexpr uint64_t kMax = UINT32_MAX;
+        if (cap >= kMax) throw std::bad_alloc();
+        const uint64_t doubled = uint64_t(cap) * 2;
+        return static_cast<uint32_t>(doubled > kMax ? kMax : doubled);
     }
     void pop_back() { --size_; }
     void clear() { size_ = 0; }
@@ -134,13 +156,14 @@ private:
     }
     void assign(const Link* src, uint32_t n) {
         if (n > cap_) reserve_exact(n);
-        if (n) std::memmove(data(), src, n * sizeof(Link));
+        if (n) std::memmove(data(), src, size_t(n) * sizeof(Link));
         size_ = n;
     }
     void reserve_exact(uint32_t n) {
+        if (size_t(n) > SIZE_MAX / sizeof(Link)) throw std::bad_alloc();
         Link* p = static_cast<Link*>(std::malloc(size_t(n) * sizeof(Link)));
         if (!p) throw std::bad_alloc();
-        if (size_) std::memcpy(p, data(), size_ * sizeof(Link));
+        if (size_) std::memcpy(p, data(), size_t(size_) * sizeof(Link));
         free_heap();
         u_.heap = p;
         cap_ = n;
@@ -229,6 +252,7 @@ public:
 
     void reserve(size_t n) {
         if (n <= cap_) return;
+        if (n > SIZE_MAX / sizeof(Node)) throw std::bad_alloc();
         void* p = std::realloc(static_cast<void*>(data_), n * sizeof(Node));
         if (!p) throw std::bad_alloc();
         data_ = static_cast<Node*>(p);
@@ -240,7 +264,7 @@ public:
         ++size_;
     }
     void push_back(Node&& n) {
-        if (size_ == cap_) reserve(cap_ ? cap_ * 2 : 8);
+        if (size_ == cap_) reserve(cap_ ? grown(cap_) : 8);
         new (data_ + size_) Node(std::move(n));
         ++size_;
     }
@@ -250,6 +274,11 @@ public:
     }
 
 private:
+    static size_t grown(size_t cap) {
+        if (cap > SIZE_MAX / 2 / sizeof(Node)) throw std::bad_alloc();
+        return cap * 2;
+    }
+
     Node* data_ = nullptr;
     size_t size_ = 0;
     size_t cap_ = 0;

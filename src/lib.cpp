@@ -453,7 +453,7 @@ PyMethodDef function_defs[kNumFunctions + 1];
 
 const Signature kNewSig = sig("RustGraph.__new__()", {}, 0);
 
-PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         Call c(kNewSig);
         if (!c.match_tuple(args, kwargs)) return nullptr;
@@ -523,8 +523,9 @@ PyModuleDef module_def = {
     nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
+// The module object, the type and the exception live for the whole process
+// and belong to the main interpreter, which alone may load the module.
 PyObject* the_module = nullptr;
-std::atomic<int64_t> first_interpreter{-1};
 
 // Sets the attribute and appends the name to __all__ (created on first use).
 bool register_name(PyObject* module, const char* name, PyObject* value) {
@@ -568,10 +569,7 @@ PyObject* create_module() {
 
 extern "C" PyMODINIT_FUNC PyInit_kestrane(void) {
     using namespace kestrane::py;
-    const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (id < 0) return nullptr;
-    int64_t expected = -1;
-    if (!first_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
         PyErr_SetString(PyExc_ImportError, "kestrane does not support sub-interpreters");
         return nullptr;
     }

@@ -105,6 +105,8 @@ static bool is_numpy_bool(PyObject* o) {
     if (!str_equals(name.get(), "bool") && !str_equals(name.get(), "bool_")) return false;
     Ref module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__module__"));
     if (!module) {
+        // A type without __module__ is not numpy's; any other error is passed on.
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_py();
         PyErr_Clear();
         return false;
     }
@@ -156,8 +158,11 @@ Ref sequence_iter(PyObject* o, Py_ssize_t* size_hint) {
         if (r == 0) cannot_cast(o, "Sequence");
     }
     if (size_hint) {
+        // Like the host's own length hint: an object without a length (a
+        // TypeError) gives no hint; any other error of __len__ is passed on.
         *size_hint = PyObject_Size(o);
         if (*size_hint < 0) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_py();
             PyErr_Clear();
             *size_hint = 0;
         }
@@ -348,7 +353,7 @@ void raise_current_failure() {
 }
 
 PyObject* call_method(const MethodSpec& m, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) noexcept {
+                      PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         Call c(m.sig);
         if (!c.match(args, nargs, kwnames)) return nullptr;
@@ -359,7 +364,7 @@ PyObject* call_method(const MethodSpec& m, PyObject* self, PyObject* const* args
     });
 }
 
-PyObject* call_method_noargs(const MethodSpec& m, PyObject* self) noexcept {
+PyObject* call_method_noargs(const MethodSpec& m, PyObject* self) {
     return guarded([&]() -> PyObject* {
         auto* obj = reinterpret_cast<GraphObject*>(self);
         AccessGuard guard;
@@ -369,7 +374,7 @@ PyObject* call_method_noargs(const MethodSpec& m, PyObject* self) noexcept {
 }
 
 PyObject* call_function(const FunctionSpec& f, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) noexcept {
+                        PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         Call c(f.sig);
         if (!c.match(args, nargs, kwnames)) return nullptr;

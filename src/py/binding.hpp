@@ -7,6 +7,10 @@
 
 #include <atomic>
 #include <cstdint>
+#if defined(__GLIBCXX__) && __has_include(<cxxabi.h>)
+#include <cxxabi.h>
+#define KESTRANE_FORCED_UNWIND 1
+#endif
 #include <utility>
 #include <vector>
 
@@ -107,7 +111,7 @@ public:
     GcPause(const GcPause&) = delete;
     GcPause& operator=(const GcPause&) = delete;
     ~GcPause() {
-        if (was_enabled_) PyGC_Enable();
+        if (was_enabled_ && has_thread_state()) PyGC_Enable();
     }
 
 private:
@@ -196,25 +200,37 @@ struct FunctionSpec {
 };
 
 // The border: runs `f` and turns every C++ failure into a Python exception.
+// Not noexcept: a thread that the host ends while it waits for the
+// interpreter lock at exit unwinds through here (see guarded()).
 template <class F>
-PyObject* guarded(F&& f) noexcept;
+PyObject* guarded(F&& f);
 
 PyObject* call_method(const MethodSpec& m, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) noexcept;
-PyObject* call_method_noargs(const MethodSpec& m, PyObject* self) noexcept;
+                      PyObject* kwnames);
+PyObject* call_method_noargs(const MethodSpec& m, PyObject* self);
 PyObject* call_function(const FunctionSpec& f, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) noexcept;
+                        PyObject* kwnames);
 
 // PanicException, created once per process.
 PyObject* panic_exception();
 void raise_panic(const std::string& message);
 void raise_current_failure();  // inside a catch: maps the in-flight exception
 
+// A daemon thread that wants the interpreter lock while the host finalises
+// is ended by the host with a forced unwind (abi::__forced_unwind on glibc):
+// that must pass through untouched, since the thread no longer has a thread
+// state to report anything with. Every other failure becomes a Python error.
 template <class F>
-PyObject* guarded(F&& f) noexcept {
+PyObject* guarded(F&& f) {
     try {
         return f();
-    } catch (...) {
+    }
+#ifdef KESTRANE_FORCED_UNWIND
+    catch (abi::__forced_unwind&) {
+        throw;
+    }
+#endif
+    catch (...) {
         raise_current_failure();
         return nullptr;
     }
@@ -225,7 +241,11 @@ template <class Make>
 PyObject* list_of(size_t n, Make make) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
     if (!list) throw_py();
-    for (size_t i = 0; i < n; ++i) PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make(i));
+    InterruptPoll poll;
+    for (size_t i = 0; i < n; ++i) {
+        poll.tick();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make(i));
+    }
     return list.release();
 }
 
@@ -234,7 +254,9 @@ PyObject* node_list(It first, It last) {
     Ref list(PyList_New(last - first));
     if (!list) throw_py();
     Py_ssize_t i = 0;
+    InterruptPoll poll;
     for (; first != last; ++first, ++i) {
+        poll.tick();
         PyObject* v = PyLong_FromUnsignedLongLong(static_cast<uint64_t>(*first));
         if (!v) throw_py();
         PyList_SET_ITEM(list.get(), i, v);

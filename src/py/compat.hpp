@@ -44,6 +44,16 @@ inline void restore_raised_exception(PyObject* exc) {
 #endif
 }
 
+// True when this thread holds a thread state (false only on a thread that the
+// host is ending while it finalises).
+inline bool has_thread_state() {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyThreadState_GetUnchecked() != nullptr;
+#else
+    return _PyThreadState_UncheckedGet() != nullptr;
+#endif
+}
+
 // True when `s` (a str) equals the ASCII text `text`.
 inline bool str_equals(PyObject* s, const char* text) {
 #if PY_VERSION_HEX >= 0x030D0000

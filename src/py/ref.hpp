@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include "compat.hpp"
+
 namespace kestrane::py {
 
 class Ref {
@@ -20,7 +22,12 @@ public:
         }
         return *this;
     }
-    ~Ref() { Py_XDECREF(p_); }
+    // Skips the release on a thread that has no thread state, which only
+    // happens while the host ends a daemon thread at exit (a forced unwind):
+    // the object cannot be touched then, and the process is ending.
+    ~Ref() {
+        if (p_ && has_thread_state()) Py_DECREF(p_);
+    }
 
     static Ref borrow(PyObject* p) {
         Py_XINCREF(p);
