@@ -126,7 +126,7 @@ def test_set_root_needs_no_memory():
 
 def test_link_list_growth_rule():
     cxx = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++") or shutil.which("clang++")
-    core = ROOT / "src"
+    core = ROOT / "src" / "core"
     if not cxx or not (core / "graph.hpp").exists():
         pytest.skip("needs a C++ compiler and the source tree")
     exe = Path(os.environ.get("TMPDIR", "/tmp")) / f"kestrane_idlist_{os.getpid()}"

@@ -49,8 +49,11 @@ inline void restore_raised_exception(PyObject* exc) {
 inline bool has_thread_state() {
 #if PY_VERSION_HEX >= 0x030D0000
     return PyThreadState_GetUnchecked() != nullptr;
+#elif PY_VERSION_HEX >= 0x030C0000
+    return _PyThreadState_UncheckedGet() != nullptr;  // this thread's own
 #else
-    return _PyThreadState_UncheckedGet() != nullptr;
+    // Before 3.12 the unchecked state is the lock holder's, not this thread's.
+    return PyGILState_Check() != 0;
 #endif
 }
 

@@ -1,7 +1,8 @@
 #include "condition_lists.hpp"
 
-#include "binding.hpp"
+#include "convert.hpp"
 #include "ref.hpp"
+#include "results.hpp"
 
 namespace kestrane::py {
 

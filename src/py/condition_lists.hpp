@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "../conditions.hpp"
+#include "../core/conditions.hpp"
 
 namespace kestrane::py {
 

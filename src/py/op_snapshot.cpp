@@ -1,18 +1,13 @@
 #include "op_snapshot.hpp"
 
-#include "binding.hpp"
 #include "condition_lists.hpp"
+#include "convert.hpp"
 #include "ref.hpp"
+#include "state.hpp"
 
 namespace kestrane::py {
 
 namespace {
-
-[[noreturn]] void not_a_dict(PyObject* o) {
-    Ref name(PyType_GetQualName(Py_TYPE(o)));
-    if (!name) throw_py();
-    throw_type_error(PyExc_TypeError, "'%U' object cannot be cast as 'dict'", name.get());
-}
 
 // The entry's keys, interned once for the process.
 PyObject* key_text(const char* text, PyObject*& slot) {
@@ -42,14 +37,10 @@ Ref required(PyObject* entry, const char* key, PyObject*& slot) {
     return value;
 }
 
-PyObject* conditions_key = nullptr;
-PyObject* has_callable_key = nullptr;
-PyObject* cumulative_key = nullptr;
-
 }  // namespace
 
 PyObject* to_snapshot_dict(PyObject* o) {
-    if (!PyDict_Check(o)) not_a_dict(o);
+    if (!PyDict_Check(o)) cannot_cast(o, "dict");
     return o;
 }
 
@@ -71,11 +62,11 @@ OpCache build_op_cache(PyObject* snapshot) {
         Ref value = Ref::borrow(v);
 
         const uint32_t op_id = to_u32(key.get());
-        if (!PyDict_Check(value.get())) not_a_dict(value.get());
+        if (!PyDict_Check(value.get())) cannot_cast(value.get(), "dict");
         // All three lookups come before any conversion.
-        Ref conditions = required(value.get(), "conditions", conditions_key);
-        Ref has_callable = required(value.get(), "has_callable", has_callable_key);
-        Ref cumulative = required(value.get(), "cumulative", cumulative_key);
+        Ref conditions = required(value.get(), "conditions", process.conditions_key);
+        Ref has_callable = required(value.get(), "has_callable", process.has_callable_key);
+        Ref cumulative = required(value.get(), "cumulative", process.cumulative_key);
 
         OpInfo info;
         info.conditions = to_condition_list(conditions.get());

@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-#include "../conditions.hpp"
+#include "../core/conditions.hpp"
 
 namespace kestrane::py {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <new>
 
-#include "graph.hpp"
+#include "id_list.hpp"
 
 using kestrane::IdList;
 

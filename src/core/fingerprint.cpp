@@ -1,5 +1,6 @@
 #include "fingerprint.hpp"
 
+#include "depth_first.hpp"
 #include "siphash.hpp"
 
 namespace kestrane {
@@ -37,33 +38,31 @@ struct RootWalk {
         pos.assign(n, kNoLink);
         std::vector<Link> odd;  // walked nodes with wrong-kind entries
         std::vector<NodeId> stack{g.root_id};
-        InterruptPoll poll;
-        while (!stack.empty()) {
-            poll.tick();
-            const NodeId x = stack.back();
-            stack.pop_back();
+        auto enter = [&](NodeId x) {
             if (x >= n) index_panic(n, x);
-            if (pos[x] != kNoLink) continue;
+            if (pos[x] != kNoLink) return false;
             pos[x] = static_cast<Link>(order.size());
             order.push_back(x);
             const Node& node = g.nodes[x];
             if (with_payload_ids)
                 payload_ids.push_back(node.payload.is_value() ? node.payload.val_id() : node.payload.op_id());
-            const size_t pushed_from = stack.size();
-            // Pushed in reverse so that they pop in walk order.
+            return true;
+        };
+        // Pushed in reverse so that they pop in walk order.
+        depth_first(g, stack, enter, [&](const Node& node, std::vector<NodeId>& s) {
+            const NodeId x = order.back();
             if (node.is_op()) {
-                if (node.has_parent()) stack.push_back(node.parent());
-                node.children.push_reversed_onto(stack);
+                if (node.has_parent()) s.push_back(node.parent());
+                node.children.push_reversed_onto(s);
                 count += node.has_parent() + node.children.size();
                 if (!node.options.empty() || !node.parents.empty()) odd.push_back(static_cast<Link>(x));
             } else {
-                node.options.push_reversed_onto(stack);
-                node.parents.push_reversed_onto(stack);
+                node.options.push_reversed_onto(s);
+                node.parents.push_reversed_onto(s);
                 count += node.options.size() + node.parents.size();
                 if (node.has_parent() || !node.children.empty()) odd.push_back(static_cast<Link>(x));
             }
-            prefetch_nodes(g, stack, pushed_from);
-        }
+        });
         for (Link x : odd) {
             const Node& node = g.nodes[x];
             auto walked = [&](NodeId m) { count += position(m) != kNoLink; };

@@ -2,6 +2,9 @@
 
 #include <string>
 
+#include "depth_first.hpp"
+#include "walks.hpp"
+
 namespace kestrane {
 
 // ---- clone ----------------------------------------------------------------
@@ -29,27 +32,26 @@ CloneResult clone_subgraph(const Graph& g) {
     // already numbered is passed over at pop time: this numbers the nodes in
     // the pre-order of the recursive walk.
     std::vector<Link> stack{static_cast<Link>(g.root_id)};
-    InterruptPoll poll;
-    while (!stack.empty()) {
-        poll.tick();
-        const NodeId x = stack.back();
-        stack.pop_back();
-        if (x >= n) index_panic(n, x);
-        if (map[x] != kNoLink) continue;
-        map[x] = static_cast<Link>(order.size());
-        order.push_back(static_cast<Link>(x));
-        const Node& node = g.nodes[x];
-        const size_t pushed_from = stack.size();
-        node.children.push_reversed_onto(stack);
-        node.options.push_reversed_onto(stack);
-        if (node.has_parent()) stack.push_back(static_cast<Link>(node.parent()));
-        node.parents.push_reversed_onto(stack);
-        prefetch_nodes(g, stack, pushed_from);
-    }
+    depth_first(
+        g, stack,
+        [&](NodeId x) {
+            if (x >= n) index_panic(n, x);
+            if (map[x] != kNoLink) return false;
+            map[x] = static_cast<Link>(order.size());
+            order.push_back(static_cast<Link>(x));
+            return true;
+        },
+        [](const Node& node, std::vector<Link>& s) {
+            node.children.push_reversed_onto(s);
+            node.options.push_reversed_onto(s);
+            if (node.has_parent()) s.push_back(static_cast<Link>(node.parent()));
+            node.parents.push_reversed_onto(s);
+        });
     std::vector<Link>().swap(stack);
 
     CloneResult r;
     r.corr = Corr(std::move(map));
+    InterruptPoll poll;
     NodeList& out = r.graph.nodes;
     out.reserve(order.size());
     for (Link src : order) {

@@ -1,4 +1,4 @@
-#include "delayed_builder.hpp"
+#include "glue.hpp"
 
 #include <unordered_set>
 #include <utility>

@@ -1,0 +1,31 @@
+// The failures the core reports. Pure C++: the Python layer maps each to its
+// exception in one place (py/border.cpp).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrane {
+
+using NodeId = uint64_t;
+
+// A broken precondition inside an operation. The Python layer raises it as
+// PanicException with `message` as its only argument.
+struct Panic {
+    std::string message;
+};
+
+// An ordinary failure that the Python layer raises as ValueError.
+struct ValueError {
+    std::string message;
+};
+
+// Raised by poll_interrupt() when the host has a pending error to report
+// (a signal handler raised KeyboardInterrupt, say); the error is already set.
+struct Interrupted {};
+
+[[noreturn]] void panic(std::string message);
+// "index out of bounds: the len is {len} but the index is {index}"
+[[noreturn]] void index_panic(uint64_t len, uint64_t index);
+
+}  // namespace kestrane

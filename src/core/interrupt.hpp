@@ -1,0 +1,35 @@
+// Signal polling for long loops. The hook is installed by the Python layer;
+// the core only asks it. Pure C++.
+#pragma once
+
+#include <cstdint>
+
+#include "errors.hpp"
+
+namespace kestrane {
+
+// Long enumerations call poll_interrupt() regularly; the Python layer installs a
+// hook that runs pending signal handlers and returns true when one of them
+// raised. Without a hook it does nothing.
+using InterruptHook = bool (*)();
+extern InterruptHook interrupt_hook;
+
+class InterruptPoll {
+public:
+    // Asks the hook once the ticks add up to `every` units of work.
+    explicit InterruptPoll(int64_t every = 4096) : every_(every), left_(every) {}
+    // One unit of work, or `cost` units for a step that does that much.
+    void tick(int64_t cost = 1) {
+        left_ -= cost;
+        if (left_ <= 0) {
+            left_ = every_;
+            if (interrupt_hook && interrupt_hook()) throw Interrupted{};
+        }
+    }
+
+private:
+    int64_t every_;
+    int64_t left_;
+};
+
+}  // namespace kestrane

@@ -1,0 +1,132 @@
+// Node records and the node array. Pure C++.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "id_list.hpp"
+
+namespace kestrane {
+
+enum class Kind : uint8_t { Value = 0, Op = 1 };
+
+// The payload's own variant, kept apart from `kind` and read by the operations
+// that use payloads (the two always agree in a graph built here).
+struct Payload {
+    enum class Tag : uint8_t { Value = 0, Op = 1 };
+    Tag tag;
+    uint32_t a;  // val_id, or op_id
+    uint32_t b;  // type_id (value payload only)
+
+    static Payload value(uint32_t val_id, uint32_t type_id) { return {Tag::Value, val_id, type_id}; }
+    static Payload op(uint32_t op_id) { return {Tag::Op, op_id, 0}; }
+    bool is_value() const { return tag == Tag::Value; }
+    bool is_op() const { return tag == Tag::Op; }
+    uint32_t val_id() const { return a; }
+    uint32_t type_id() const { return b; }
+    uint32_t op_id() const { return a; }
+};
+
+struct Node {
+    Link parent_ = kNoLink;  // on an operator: the value node above it
+    Kind kind;
+    Payload payload;
+    IdList parents;   // on a value node: operators above it
+    IdList options;   // on a value node: operators below it
+    IdList children;  // on an operator: value nodes below it
+
+    bool is_value() const { return kind == Kind::Value; }
+    bool is_op() const { return kind == Kind::Op; }
+    bool has_parent() const { return parent_ != kNoLink; }
+    NodeId parent() const { return parent_; }
+    void set_parent(NodeId p) { parent_ = static_cast<Link>(p); }
+    void clear_parent() { parent_ = kNoLink; }
+};
+
+// The node array relocates nodes bytewise (realloc). A Node qualifies: its
+// fields before `parents` are trivially copyable, and the rest is exactly
+// three link lists, each of which qualifies (see IdList::Rep).
+static_assert(std::is_standard_layout_v<Node>, "offsetof needs a standard-layout Node");
+static_assert(std::is_trivially_copyable_v<Payload> && std::is_trivially_copyable_v<Kind> &&
+                  std::is_trivially_copyable_v<Link>,
+              "a Node's plain fields must copy bytewise");
+static_assert(offsetof(Node, parents) + 3 * sizeof(IdList) == sizeof(Node) &&
+                  offsetof(Node, options) == offsetof(Node, parents) + sizeof(IdList) &&
+                  offsetof(Node, children) == offsetof(Node, options) + sizeof(IdList),
+              "a Node ends in its three link lists and holds nothing else");
+
+// The node array. It grows with realloc, which moves large blocks by remapping
+// pages instead of copying them; a Node holds no pointer into itself, so it can
+// be relocated bytewise. Offers the vector operations the code uses.
+class NodeList {
+public:
+    NodeList() = default;
+    NodeList(const NodeList& o) {
+        reserve(o.size_);
+        for (const Node& n : o) push_back(n);
+    }
+    NodeList(NodeList&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_) {
+        o.data_ = nullptr;
+        o.size_ = o.cap_ = 0;
+    }
+    NodeList& operator=(NodeList o) noexcept {
+        std::swap(data_, o.data_);
+        std::swap(size_, o.size_);
+        std::swap(cap_, o.cap_);
+        return *this;
+    }
+    ~NodeList() {
+        clear();
+        std::free(data_);
+    }
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    Node& operator[](size_t i) { return data_[i]; }
+    const Node& operator[](size_t i) const { return data_[i]; }
+    Node* begin() { return data_; }
+    Node* end() { return data_ + size_; }
+    const Node* begin() const { return data_; }
+    const Node* end() const { return data_ + size_; }
+    Node& back() { return data_[size_ - 1]; }
+    const Node& back() const { return data_[size_ - 1]; }
+
+    void reserve(size_t n) {
+        if (n <= cap_) return;
+        if (n > SIZE_MAX / sizeof(Node)) throw std::bad_alloc();
+        void* p = std::realloc(static_cast<void*>(data_), n * sizeof(Node));
+        if (!p) throw std::bad_alloc();
+        data_ = static_cast<Node*>(p);
+        cap_ = n;
+    }
+    void push_back(const Node& n) {
+        if (size_ == cap_) return push_back(Node(n));  // `n` may live in this list
+        new (data_ + size_) Node(n);
+        ++size_;
+    }
+    void push_back(Node&& n) {
+        if (size_ == cap_) reserve(cap_ ? grown(cap_) : 8);
+        new (data_ + size_) Node(std::move(n));
+        ++size_;
+    }
+    void clear() {
+        for (size_t i = 0; i < size_; ++i) data_[i].~Node();
+        size_ = 0;
+    }
+
+private:
+    static size_t grown(size_t cap) {
+        if (cap > SIZE_MAX / 2 / sizeof(Node)) throw std::bad_alloc();
+        return cap * 2;
+    }
+
+    Node* data_ = nullptr;
+    size_t size_ = 0;
+    size_t cap_ = 0;
+};
+
+}  // namespace kestrane

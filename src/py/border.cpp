@@ -1,0 +1,61 @@
+#include "border.hpp"
+
+#include <cstdarg>
+#include <exception>
+#include <new>
+
+#include "../core/errors.hpp"
+#include "ref.hpp"
+#include "state.hpp"
+
+namespace kestrane::py {
+
+void throw_error(PyObject* type, const char* fmt, ...) {
+    va_list va;
+    va_start(va, fmt);
+    PyErr_FormatV(type, fmt, va);
+    va_end(va);
+    throw PyErrSet{};
+}
+
+PyObject* panic_exception() {
+    if (!process.panic_type)
+        process.panic_type = PyErr_NewExceptionWithDoc(
+            "kestrane.PanicException",
+            "The exception raised when kestrane's own code fails.\n\n"
+            "Like SystemExit, it derives from BaseException, so that it typically propagates\n"
+            "all the way up the stack and makes the interpreter exit.",
+            PyExc_BaseException, nullptr);
+    return process.panic_type;
+}
+
+void raise_panic(const std::string& message) {
+    PyObject* type = panic_exception();
+    if (!type) return;
+    Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (!text) return;
+    PyErr_SetObject(type, text.get());
+}
+
+void raise_current_failure() {
+    try {
+        throw;
+    } catch (const PyErrSet&) {
+        if (!PyErr_Occurred()) raise_panic("a Python error was reported but none is set");
+    } catch (const Interrupted&) {
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    } catch (const Panic& p) {
+        raise_panic(p.message);
+    } catch (const ValueError& e) {
+        PyErr_SetString(PyExc_ValueError, e.message.c_str());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        raise_panic(e.what());
+    } catch (...) {
+        // guarded() has let a forced unwind pass before calling here.
+        raise_panic("unknown C++ exception");
+    }
+}
+
+}  // namespace kestrane::py

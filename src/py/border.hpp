@@ -1,0 +1,53 @@
+// The one border between C++ failures and Python exceptions. Every entry point
+// the interpreter calls runs its body through guarded(), so no C++ exception
+// crosses into the interpreter.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+#if defined(__GLIBCXX__) && __has_include(<cxxabi.h>)
+#include <cxxabi.h>
+#define KESTRANE_FORCED_UNWIND 1
+#endif
+
+namespace kestrane::py {
+
+// Thrown after a Python exception has been set; the border returns NULL.
+struct PyErrSet {};
+
+[[noreturn]] inline void throw_py() { throw PyErrSet{}; }
+// Sets `type` with a PyErr_Format message, then throws PyErrSet.
+[[noreturn]] void throw_error(PyObject* type, const char* fmt, ...);
+
+// PanicException, created once per process.
+PyObject* panic_exception();
+void raise_panic(const std::string& message);
+// Inside a catch: sets the Python error for the in-flight C++ exception.
+//   PyErrSet -> the error already set     Panic -> PanicException(message)
+//   Interrupted -> the signal's error     ValueError -> ValueError(message)
+//   std::bad_alloc -> MemoryError         anything else -> PanicException
+void raise_current_failure();
+
+// Runs `f` and turns every C++ failure into a Python exception. Not noexcept:
+// a daemon thread that wants the interpreter lock while the host finalises is
+// ended by the host with a forced unwind (abi::__forced_unwind on glibc), which
+// must pass through untouched, since the thread no longer has a thread state
+// to report anything with.
+template <class F>
+PyObject* guarded(F&& f) {
+    try {
+        return f();
+    }
+#ifdef KESTRANE_FORCED_UNWIND
+    catch (abi::__forced_unwind&) {
+        throw;
+    }
+#endif
+    catch (...) {
+        raise_current_failure();
+        return nullptr;
+    }
+}
+
+}  // namespace kestrane::py

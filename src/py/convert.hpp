@@ -1,0 +1,56 @@
+// Conversions from Python arguments. Each throws PyErrSet with the host's
+// error or the listed one.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "../core/graph.hpp"
+#include "border.hpp"
+#include "ref.hpp"
+
+namespace kestrane::py {
+
+// TypeError "'{type}' object cannot be cast as '{target}'".
+[[noreturn]] void cannot_cast(PyObject* o, const char* target);
+
+NodeId to_node_id(PyObject* o);
+uint32_t to_u32(PyObject* o);
+bool to_bool(PyObject* o);
+std::vector<NodeId> to_node_ids(PyObject* o);
+// Refuses a str, then accepts what the host calls a sequence or an instance of
+// collections.abc.Sequence; returns an iterator over it.
+Ref sequence_iter(PyObject* o, Py_ssize_t* size_hint);
+
+// The list rule with `conv` for each item: refuses a str, accepts sequences,
+// and takes the items by iteration. Exact lists and tuples are read by index,
+// as their iteration does; an item's conversion may run Python code that
+// shrinks the list, so the length is re-read at every step and the item is
+// held while it converts.
+template <class Item, class Conv>
+std::vector<Item> to_items(PyObject* o, Conv conv) {
+    std::vector<Item> out;
+    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
+        const bool list = PyList_CheckExact(o);
+        out.reserve(Py_SIZE(o));
+        for (Py_ssize_t i = 0; i < Py_SIZE(o); ++i) {
+            Ref item = Ref::borrow(list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
+            out.push_back(conv(item.get()));
+        }
+        return out;
+    }
+    Py_ssize_t hint = 0;
+    Ref it = sequence_iter(o, &hint);
+    // A length is only a hint (a __len__ may say anything).
+    out.reserve(static_cast<size_t>(hint < (1 << 16) ? hint : (1 << 16)));
+    while (PyObject* raw = PyIter_Next(it.get())) {
+        Ref item(raw);
+        out.push_back(conv(item.get()));
+    }
+    if (PyErr_Occurred()) throw_py();
+    return out;
+}
+
+}  // namespace kestrane::py

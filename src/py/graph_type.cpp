@@ -1,0 +1,365 @@
+// The RustGraph type: its method bodies, its method table and the type
+// object. Each body converts its arguments, calls the core and builds the
+// result; matching, access and failures are handled in call.cpp and border.cpp.
+#include "graph_type.hpp"
+
+#include <iterator>
+#include <utility>
+#include <vector>
+
+#include "../core/clone.hpp"
+#include "../core/cross_sections.hpp"
+#include "../core/fingerprint.hpp"
+#include "../core/graph.hpp"
+#include "../core/traces.hpp"
+#include "call.hpp"
+#include "compat.hpp"
+#include "ref.hpp"
+#include "results.hpp"
+
+namespace kestrane::py {
+namespace {
+
+// ---- construction and root -------------------------------------------------
+
+PyObject* set_root_body(Graph& g, Call& c) {
+    g.root_id = c.node_id(0);
+    return py_none();
+}
+
+PyObject* get_root_body(Graph& g, Call&) { return py_int(g.root_id); }
+
+PyObject* num_nodes_body(Graph& g, Call&) { return py_int(g.nodes.size()); }
+
+PyObject* add_value_with_payload_body(Graph& g, Call& c) {
+    const uint32_t val_id = c.u32(0);
+    const uint32_t type_id = c.u32(1);
+    return py_int(add_value_with_payload(g, val_id, type_id));
+}
+
+PyObject* add_op_with_payload_body(Graph& g, Call& c) { return py_int(add_op_with_payload(g, c.u32(0))); }
+
+PyObject* connect_value_to_op_body(Graph& g, Call& c) {
+    const NodeId val = c.node_id(0);
+    const NodeId op = c.node_id(1);
+    connect_value_to_op(g, val, op);
+    return py_none();
+}
+
+PyObject* connect_op_to_value_body(Graph& g, Call& c) {
+    const NodeId op = c.node_id(0);
+    const NodeId val = c.node_id(1);
+    connect_op_to_value(g, op, val);
+    return py_none();
+}
+
+// ---- node queries --------------------------------------------------------------
+
+PyObject* get_children_body(Graph& g, Call& c) {
+    const IdList& l = g.at(c.node_id(0)).children;
+    return node_list(l.begin(), l.end());
+}
+
+PyObject* get_parents_body(Graph& g, Call& c) {
+    const IdList& l = g.at(c.node_id(0)).parents;
+    return node_list(l.begin(), l.end());
+}
+
+PyObject* get_options_body(Graph& g, Call& c) {
+    const IdList& l = g.at(c.node_id(0)).options;
+    return node_list(l.begin(), l.end());
+}
+
+PyObject* get_parent_body(Graph& g, Call& c) {
+    const Node& n = g.at(c.node_id(0));
+    return n.has_parent() ? py_int(n.parent()) : py_none();
+}
+
+PyObject* is_value_node_body(Graph& g, Call& c) { return py_bool(g.at(c.node_id(0)).is_value()); }
+
+PyObject* get_value_payload_body(Graph& g, Call& c) {
+    const Payload& p = g.at(c.node_id(0)).payload;
+    if (!p.is_value()) return py_none();
+    PyObject* t = Py_BuildValue("(kk)", static_cast<unsigned long>(p.val_id()),
+                                static_cast<unsigned long>(p.type_id()));
+    if (!t) throw_py();
+    return t;
+}
+
+PyObject* get_op_id_body(Graph& g, Call& c) {
+    const Payload& p = g.at(c.node_id(0)).payload;
+    return p.is_op() ? py_int(p.op_id()) : py_none();
+}
+
+PyObject* nodes_body(Graph& g, Call& c) {
+    const bool val_nodes = c.flag(0);
+    const bool op_nodes = c.flag(1);
+    return node_list(nodes_of_kind(g, val_nodes, op_nodes));
+}
+
+PyObject* same_spec_body(Graph& g, Call& c) {
+    const NodeId a = c.node_id(0);
+    const NodeId b = c.node_id(1);
+    return py_bool(same_spec(g, a, b));
+}
+
+// ---- walks and leaves -------------------------------------------------------
+
+PyObject* walk_from_root_body(Graph& g, Call& c) {
+    const bool above = c.flag(0);
+    const bool below = c.flag(1);
+    return node_list(walk_from_root(g, above, below));
+}
+
+PyObject* walk_body(Graph& g, Call& c) {
+    const NodeId start = c.node_id(0);
+    const bool above = c.flag(1, true);
+    const bool below = c.flag(2, true);
+    return node_list(walk(g, start, above, below));
+}
+
+PyObject* leaves_body(Graph& g, Call&) { return node_list(leaves(g)); }
+
+// ---- neighbours, connections and hashes ---------------------------------------
+
+PyObject* neighbors_body(Graph& g, Call& c) { return node_list(kestrane::neighbors(g, c.node_id(0))); }
+
+PyObject* connections_body(Graph& g, Call&) {
+    const std::vector<Connection> conns = kestrane::connections(g);
+    GcPause pause;
+    return list_of(conns.size(), [&](size_t i) {
+        Ref a(py_int(conns[i].first));
+        PyObject* b = py_int(conns[i].second);
+        return steal_tuple({a.release(), b});
+    });
+}
+
+PyObject* connection_hash_body(Graph& g, Call&) { return py_int(kestrane::connection_hash(g)); }
+
+PyObject* equality_hash_body(Graph& g, Call&) { return py_int(kestrane::equality_hash(g)); }
+
+// ---- clone, graft and merge ----------------------------------------------------
+
+PyObject* corr_dict(const Corr& corr) {
+    Ref dict(PyDict_New());
+    if (!dict) throw_py();
+    corr.for_each([&](NodeId src, NodeId copy) {
+        Ref k(py_int(src));
+        Ref v(py_int(copy));
+        if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) throw_py();
+    });
+    return dict.release();
+}
+
+PyObject* clone_subgraph_body(Graph& g, Call&) {
+    CloneResult r = kestrane::clone_subgraph(g);
+    Ref dict(corr_dict(r.corr));
+    Ref graph(wrap_graph(std::move(r.graph)));
+    return steal_tuple({graph.release(), dict.release()});
+}
+
+PyObject* clone_and_attach_body(Graph& g, Call& c) {
+    const Graph& elem = c.graph(0);
+    const NodeId root_leaf_id = c.node_id(1);
+    AttachResult r = kestrane::clone_and_attach(g, elem, root_leaf_id);
+    Ref new_elem_leaves(node_list(r.new_elem_leaves));
+    Ref old_candidates(node_list(r.old_candidates));
+    Ref graph(wrap_graph(std::move(r.graph)));
+    return steal_tuple({graph.release(), new_elem_leaves.release(), old_candidates.release()});
+}
+
+PyObject* merge_value_nodes_body(Graph& g, Call& c) {
+    const NodeId keep = c.node_id(0);
+    const NodeId other = c.node_id(1);
+    const bool upper = c.flag(2);
+    const bool lower = c.flag(3);
+    kestrane::merge_value_nodes(g, keep, other, upper, lower);
+    return py_none();
+}
+
+// ---- traces, reachability, cross sections and gluing -------------------------
+
+PyObject* traces_body(Graph& g, Call& c) {
+    const NodeId start = c.node_id(0);
+    TraceFlags f;
+    f.me_too = c.flag(1, true);
+    f.op_nodes = c.flag(2, true);
+    f.val_nodes = c.flag(3, true);
+    f.above = c.flag(4, true);
+    f.below = c.flag(5, false);
+    const TraceList t = kestrane::traces(g, start, f);
+    GcPause pause;
+    return list_of(t.size(), [&](size_t i) { return node_list(t.begin(i), t.end(i)); });
+}
+
+PyObject* is_below_body(Graph& g, Call& c) {
+    const NodeId start = c.node_id(0);
+    const std::vector<NodeId> nodes = c.node_ids(1);
+    const bool include_self = c.flag(2, true);
+    const std::vector<NodeId> skip = c.node_ids(3, {});
+    return py_bool(kestrane::is_below(g, start, nodes, include_self, skip));
+}
+
+PyObject* cross_sections_body(Graph& g, Call& c) {
+    const std::vector<CrossSection> r = cross_sections_internal(g, c.node_ids(0));
+    GcPause pause;
+    return list_of(r.size(), [&](size_t i) {
+        Ref nodes(node_list(r[i].nodes));
+        PyObject* score = py_int(r[i].score);
+        return steal_tuple({nodes.release(), score});
+    });
+}
+
+
+// ---- the method table ------------------------------------------------------------
+
+// RustGraph's methods, in the order the class lists them.
+const MethodRow kMethods[] = {
+    {"set_root", Access::Exclusive, {{"node_id"}}, set_root_body, "Set the root node of this graph."},
+    {"get_root", Access::Shared, {}, get_root_body,
+     "Return the root node id.\n"
+     "Note: the graph must have at least one node for this id to be valid."},
+    {"walk_from_root", Access::Shared, {{"above"}, {"below"}}, walk_from_root_body,
+     "Convenience: walk from root directly (fails if not set)"},
+    {"add_value_with_payload", Access::Exclusive, {{"val_id"}, {"type_id"}}, add_value_with_payload_body, ""},
+    {"add_op_with_payload", Access::Exclusive, {{"op_id"}}, add_op_with_payload_body, ""},
+    {"connect_value_to_op", Access::Exclusive, {{"val"}, {"op"}}, connect_value_to_op_body, ""},
+    {"connect_op_to_value", Access::Exclusive, {{"op"}, {"val"}}, connect_op_to_value_body, ""},
+    {"get_children", Access::Shared, {{"node_id"}}, get_children_body, ""},
+    {"get_parents", Access::Shared, {{"node_id"}}, get_parents_body, ""},
+    {"get_options", Access::Shared, {{"node_id"}}, get_options_body, ""},
+    {"neighbors", Access::Shared, {{"id"}}, neighbors_body, ""},
+    {"leaves", Access::Shared, {}, leaves_body, ""},
+    {"get_parent", Access::Shared, {{"node_id"}}, get_parent_body, ""},
+    {"is_value_node", Access::Shared, {{"node_id"}}, is_value_node_body,
+     "Return true if the node at `node_id` is a value node."},
+    {"get_value_payload", Access::Shared, {{"node_id"}}, get_value_payload_body, ""},
+    {"get_op_id", Access::Shared, {{"node_id"}}, get_op_id_body, ""},
+    {"num_nodes", Access::Shared, {}, num_nodes_body, ""},
+    {"nodes", Access::Shared, {{"val_nodes"}, {"op_nodes"}}, nodes_body,
+     "Return the indices of nodes filtered by type.\n\n"
+     "If `val_nodes` is true, include value nodes. If `op_nodes` is true,\n"
+     "include operator nodes. The returned vector preserves the graph's\n"
+     "internal node ordering (0..n)."},
+    {"walk", Access::Shared, {{"start_id"}, {"above", "True"}, {"below", "True"}}, walk_body, ""},
+    {"clone_subgraph", Access::Shared, {}, clone_subgraph_body,
+     "Clone the entire subgraph reachable from the current graph's root.\n\n"
+     "The function:\n"
+     "  - Uses `self.root_id` as the starting point.\n"
+     "  - Traverses all reachable nodes (both up and down connections).\n"
+     "  - Rebuilds a new `Graph` with cloned nodes and adjusted edge indices.\n"
+     "  - Returns the cloned graph and the mapping `old_id -> new_id`.\n\n"
+     "The cloned graph will have its own `root_id` set to the mapped clone\n"
+     "of the original root node."},
+    {"merge_value_nodes", Access::Exclusive, {{"keep"}, {"other"}, {"upper"}, {"lower"}}, merge_value_nodes_body,
+     "Merge two value nodes by redirecting all connections from `other` to `keep`.\n"
+     "Equivalent to Python ValueNode.merge(upper=True, lower=True)."},
+    {"connection_hash", Access::Shared, {}, connection_hash_body, ""},
+    {"connections", Access::Shared, {}, connections_body, ""},
+    {"equality_hash", Access::Shared, {}, equality_hash_body, ""},
+    {"same_spec", Access::Shared, {{"a"}, {"b"}}, same_spec_body,
+     "Helper: check if two value nodes have the same spec (type_id)."},
+    {"clone_and_attach", Access::Shared, {{"elem"}, {"root_leaf_id"}}, clone_and_attach_body,
+     "Clone the current graph and attach `elem` beneath `root_leaf_id`,\n"
+     "merging the leaf value with the element's root value node.\n\n"
+     "The element\xE2\x80\x99" "s *operator under its root* becomes a new outgoing option\n"
+     "of the given leaf. The element root value itself is not duplicated.\n\n"
+     "Returns:\n"
+     "  (new_graph, new_elem_leaves, old_candidates)"},
+    {"traces", Access::Shared,
+     {{"start_id"}, {"me_too", "True"}, {"op_nodes", "True"}, {"val_nodes", "True"}, {"above", "True"},
+      {"below", "False"}},
+     traces_body, "Compute traces starting from a node, like the Python ValueNode.traces()."},
+    {"is_below", Access::Shared, {{"start_id"}, {"nodes"}, {"include_self", "True"}, {"skip", "..."}},
+     is_below_body, ""},
+    {"cross_sections", Access::Shared, {{"target_leaves"}}, cross_sections_body, ""},
+};
+constexpr size_t kNumMethods = std::size(kMethods);
+
+// ---- the RustGraph type -----------------------------------------------------------
+
+Signature method_sigs[kNumMethods];
+PyMethodDef method_defs[kNumMethods + 1];
+
+template <size_t I>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_method(kMethods[I], method_sigs[I], self, args, nargs, kwnames);
+}
+
+template <size_t I>
+PyObject* method_entry_noargs(PyObject* self, PyObject*) {
+    return call_method_noargs(kMethods[I], method_sigs[I], self);
+}
+
+template <size_t... I>
+void fill_methods(std::index_sequence<I...>) {
+    ((method_sigs[I] = make_signature(kMethods[I], "RustGraph"),
+      method_defs[I] =
+          method_sigs[I].nparams == 0
+              ? PyMethodDef{kMethods[I].name, reinterpret_cast<PyCFunction>(method_entry_noargs<I>), METH_NOARGS,
+                            method_sigs[I].doc.c_str()}
+              : PyMethodDef{kMethods[I].name,
+                            reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method_entry<I>)),
+                            METH_FASTCALL | METH_KEYWORDS, method_sigs[I].doc.c_str()}),
+     ...);
+}
+
+const Param kNoParams[1] = {};
+const Signature kNewSig = make_signature("__new__", kNoParams, 0, "", "RustGraph");
+
+PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Call c(kNewSig);
+        if (!c.match_tuple(args, kwargs)) return nullptr;
+        return new_graph_object(type, Graph());
+    });
+}
+
+void graph_dealloc(PyObject* o) { destroy_graph_object(o); }
+
+// The type's name carries no module prefix, so __module__ is set by hand
+// before the type is made immutable.
+bool freeze_type(PyTypeObject* type) {
+#if PY_VERSION_HEX >= 0x030E0000
+    return PyType_Freeze(type) == 0;
+#else
+    type->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+    PyType_Modified(type);
+    return true;
+#endif
+}
+
+}  // namespace
+
+PyObject* make_graph_type() {
+    fill_methods(std::make_index_sequence<kNumMethods>());
+    // A placeholder entry for __module__, so that the host does not warn about a
+    // type without one; it is replaced by the string "kestrane" below.
+    static PyMemberDef members[] = {
+        {"__module__", kMemberObject, 0, kMemberReadonly, nullptr},
+        {nullptr, 0, 0, 0, nullptr},
+    };
+    static PyType_Slot slots[] = {
+        {Py_tp_members, members},
+        {Py_tp_new, reinterpret_cast<void*>(graph_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(graph_dealloc)},
+        {Py_tp_doc, const_cast<char*>("RustGraph()\n--\n\n")},
+        {Py_tp_methods, method_defs},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "RustGraph",
+        static_cast<int>(sizeof(GraphObject)),
+        0,
+        Py_TPFLAGS_DEFAULT,
+        slots,
+    };
+    Ref type(PyType_FromSpec(&spec));
+    if (!type) return nullptr;
+    Ref modname(PyUnicode_FromString("kestrane"));
+    if (!modname || PyObject_SetAttrString(type.get(), "__module__", modname.get()) < 0) return nullptr;
+    if (!freeze_type(reinterpret_cast<PyTypeObject*>(type.get()))) return nullptr;
+    return type.release();
+}
+
+}  // namespace kestrane::py

@@ -1,0 +1,26 @@
+#include "results.hpp"
+
+namespace kestrane::py {
+
+PyObject* py_int(uint64_t v) {
+    PyObject* r = PyLong_FromUnsignedLongLong(v);
+    if (!r) throw_py();
+    return r;
+}
+
+PyObject* py_bool(bool v) { return PyBool_FromLong(v); }
+
+PyObject* py_none() { Py_RETURN_NONE; }
+
+PyObject* steal_tuple(std::initializer_list<PyObject*> items) {
+    PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(items.size()));
+    if (!t) {
+        for (PyObject* o : items) Py_DECREF(o);
+        throw_py();
+    }
+    Py_ssize_t i = 0;
+    for (PyObject* o : items) PyTuple_SET_ITEM(t, i++, o);
+    return t;
+}
+
+}  // namespace kestrane::py

@@ -1,0 +1,7 @@
+#include "state.hpp"
+
+namespace kestrane::py {
+
+ProcessState process;
+
+}  // namespace kestrane::py

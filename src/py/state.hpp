@@ -1,0 +1,26 @@
+// The binding's process-wide state, in one place.
+//
+// Why process-wide: the module uses single-phase initialisation and loads only
+// in the main interpreter (a sub-interpreter's import is refused), so there is
+// exactly one set of these objects for the life of the process. They are made
+// once, at import or on first need, and never released.
+#pragma once
+
+#include <Python.h>
+
+namespace kestrane::py {
+
+struct ProcessState {
+    PyObject* module = nullptr;
+    PyTypeObject* graph_type = nullptr;  // RustGraph
+    PyObject* panic_type = nullptr;      // PanicException
+    PyObject* abc_sequence = nullptr;    // collections.abc.Sequence, imported on first need
+    // The op snapshot's entry keys, interned on first need.
+    PyObject* conditions_key = nullptr;
+    PyObject* has_callable_key = nullptr;
+    PyObject* cumulative_key = nullptr;
+};
+
+extern ProcessState process;
+
+}  // namespace kestrane::py
