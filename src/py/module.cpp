@@ -52,7 +52,8 @@ PyObject* create_module() {
 }  // namespace
 }  // namespace kestrane::py
 
-extern "C" PyMODINIT_FUNC PyInit_kestrane(void) {
+// PyMODINIT_FUNC declares the function extern "C" itself.
+PyMODINIT_FUNC PyInit_kestrane(void) {
     using namespace kestrane::py;
     // The module's objects are process-wide (see state.hpp): only the main
     // interpreter may own them, whichever interpreter imports first.
