@@ -47,7 +47,7 @@ def bench_hashes(n, repeat):
 
 def bench_conditions(_n, repeat):
     import conditions_scaling
-    import py_conditions
+    from twins import py_conditions
 
     depth = 14
     g, ref = conditions_scaling.build(depth)
@@ -59,7 +59,7 @@ def bench_conditions(_n, repeat):
 
 
 def bench_traces(_n, repeat):
-    import py_traces
+    from twins import py_traces
 
     # A ladder of diamonds: every value node has two operator options that both
     # take the next value node, so the bottom node has 2**k upward traces.
