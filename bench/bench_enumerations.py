@@ -109,7 +109,7 @@ def bench_enumerations(_n, repeat):
 
     for case, count, t, tp in cross_rows(repeat, True) + glue_rows(repeat, True):
         run.report(f"{case} ({count} results), per result", t, [("pure Python, same steps", tp)],
-                   per=count, target=">=50x faster")
+                   per=count, target=run.faster(50))
 
 
 CASES = [("enumerations", bench_enumerations)]
