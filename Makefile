@@ -51,7 +51,7 @@ BENCH_VENV ?= .venv-bench
 .PHONY: bench
 bench:
 	$(MAKE) build VENV=$(BENCH_VENV)
-	-$(BENCH_VENV)/bin/python -m pip install -q networkx rustworkx igraph
+	-$(BENCH_VENV)/bin/python -m pip install -q networkx rustworkx igraph matplotlib
 	$(BENCH_VENV)/bin/python bench/run.py $(BENCH_ARGS)
 
 # The stubs against the built module, and the demo type-checked from outside

@@ -1,21 +1,17 @@
 """Benchmark cases for the enumerations (cross sections, gluing leaves): results
 per second against a straightforward pure-Python version of the same steps
-(py_cross_sections, py_glue), on inputs with at least 10,000 results.
+(tests/twins: py_cross_sections, py_glue), on inputs with at least 10,000 results.
 
 Runs as part of run.py, or alone: python bench/bench_enumerations.py
 """
 
-import os
-import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kestrane
 
-import kestrane  # noqa: E402
-import py_cross_sections  # noqa: E402
-import py_glue  # noqa: E402
-from graphs import build_kestrane  # noqa: E402
-from py_traces import PyGraph  # noqa: E402
+from graphs import build_kestrane
+from twins import py_cross_sections, py_glue
+from twins.py_traces import PyGraph
 
 
 def chains(m, length):
@@ -113,7 +109,7 @@ def bench_enumerations(_n, repeat):
 
     for case, count, t, tp in cross_rows(repeat, True) + glue_rows(repeat, True):
         run.report(f"{case} ({count} results), per result", t, [("pure Python, same steps", tp)],
-                   per=count, target=">=50x faster")
+                   per=count, target=run.faster(50))
 
 
 CASES = [("enumerations", bench_enumerations)]

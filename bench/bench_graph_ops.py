@@ -1,10 +1,14 @@
-"""Benchmark cases for cloning, fingerprints and the enumerations, each against
-its floor or a straightforward pure-Python version of the same steps."""
+"""Benchmark cases for cloning, fingerprints, traces and condition lists, each
+against its floor or a straightforward pure-Python version of the same steps."""
+
+import marshal
 
 import kestrane
 
 import run
-from graphs import build_kestrane, layered
+from graphs import binary_tree, build_kestrane, layered
+from twins import py_conditions, py_traces
+from twins.py_traces import PyGraph
 
 
 def bench_clone(n, repeat):
@@ -13,19 +17,11 @@ def bench_clone(n, repeat):
     count = g.num_nodes()
     t = run.median_time(g.clone_subgraph, repeat)
     floor = run.median_time(lambda: dict(zip(range(count), range(count))), repeat)
-    peers = []
-    if run.PEERS["rustworkx"]:
-        rg = run.build_rustworkx(nodes, edges)
-        peers.append(("rustworkx copy", rg.copy))
-    if run.PEERS["igraph"]:
-        ig = run.build_igraph(nodes, edges)
-        peers.append(("igraph copy", ig.copy))
-    if run.PEERS["networkx"]:
-        nxg = run.build_networkx(nodes, edges)
-        peers.append(("networkx copy", nxg.copy))
     baselines = [("floor: dict(zip(range(n), range(n)))", floor)]
-    baselines += [(label, run.median_time(fn, repeat)) for label, fn in peers]
-    run.report(f"clone_subgraph ({count} nodes)", t, baselines, target="<=1.5x floor")
+    for lib, build in run.PEER_BUILDERS.items():
+        base = run.median_time(build(nodes, edges).copy, repeat) if run.PEERS[lib] else None
+        baselines.append((f"{lib} copy", base))
+    run.report(f"clone_subgraph ({count} nodes)", t, baselines, target=run.at_most(1.3))
 
 
 def bench_hashes(n, repeat):
@@ -42,12 +38,32 @@ def bench_hashes(n, repeat):
         it = iter(copies)
         floor = run.median_time(lambda: hash(next(it)), repeat)
         run.report(f"{name} ({g.num_nodes()} nodes, {size} bytes)", t,
-                   [("floor: hash(bytes of same length)", floor)], target="<=3x floor")
+                   [("floor: hash(bytes of same length)", floor)], target=run.at_most(3))
+
+
+# Every operator has the conditions [[0], [1]]: at depth d the result holds
+# 2**d conditions of 2**d - 1 leaves each.
+EVERY_OP_EITHER_CHILD = {1: {"conditions": [[0], [1]], "has_callable": False, "cumulative": False}}
+
+
+def bench_wide_conditions(_n, repeat):
+    for depth in (9, 10):
+        nodes, edges = binary_tree(depth)
+        g = build_kestrane(kestrane, nodes, edges)
+        result = kestrane.get_conditions(g, 0, EVERY_OP_EITHER_CHILD, False)
+        t = run.median_time(lambda: kestrane.get_conditions(g, 0, EVERY_OP_EITHER_CHILD, False), repeat)
+        rebuild = run.median_time(lambda: marshal.loads(marshal.dumps(result)), repeat)
+        case = f"get_conditions, tree depth {depth} ({len(result)} x {len(result[0])} leaves)"
+        run.row(case, t, "floor: marshal.loads(marshal.dumps(result))", rebuild, target=run.at_most(2))
+        if depth == 9:
+            ref = PyGraph(nodes, edges)
+            py = run.median_time(lambda: py_conditions.get_conditions(ref, 0, EVERY_OP_EITHER_CHILD, False), 1)
+            assert py_conditions.get_conditions(ref, 0, EVERY_OP_EITHER_CHILD, False) == result
+            run.row(case, t, "pure Python, same steps", py, target=run.faster(200))
 
 
 def bench_conditions(_n, repeat):
     import conditions_scaling
-    import py_conditions
 
     depth = 14
     g, ref = conditions_scaling.build(depth)
@@ -55,12 +71,10 @@ def bench_conditions(_n, repeat):
     t = run.median_time(lambda: kestrane.get_conditions(g, 0, snap, False), repeat)
     py = run.median_time(lambda: py_conditions.get_conditions(ref, 0, snap, False), max(1, repeat // 2))
     run.report(f"get_conditions (binary tree depth {depth}, {g.num_nodes()} nodes)", t,
-               [("pure Python, same steps", py)], target=">=50x faster")
+               [("pure Python, same steps", py)], target=run.faster(50))
 
 
 def bench_traces(_n, repeat):
-    import py_traces
-
     # A ladder of diamonds: every value node has two operator options that both
     # take the next value node, so the bottom node has 2**k upward traces.
     k = 14
@@ -71,23 +85,20 @@ def bench_traces(_n, repeat):
         nodes += [("o", 1), ("o", 2), ("v", i + 1, 0)]
         for op in (top + 1, top + 2):
             edges += [("vo", top, op), ("ov", op, top + 3)]
-    g = run_graph(nodes, edges)
-    ref = py_traces.PyGraph(nodes, edges)
+    g = build_kestrane(kestrane, nodes, edges)
+    ref = PyGraph(nodes, edges)
     bottom = 3 * k
     t = run.median_time(lambda: g.traces(bottom), repeat)
     py = run.median_time(lambda: py_traces.traces(ref, bottom), max(1, repeat // 2))
     assert g.traces(bottom) == py_traces.traces(ref, bottom)
     run.report(f"traces ({2 ** k} traces of {2 * k + k + 1} nodes)", t, [("pure Python, same steps", py)],
-               target=">=50x faster")
-
-
-def run_graph(nodes, edges):
-    return build_kestrane(kestrane, nodes, edges)
+               target=run.faster(50))
 
 
 CASES = [
-    ("traces", bench_traces),
     ("clone", bench_clone),
     ("hashes", bench_hashes),
+    ("wide conditions", bench_wide_conditions),
     ("conditions", bench_conditions),
+    ("traces", bench_traces),
 ]

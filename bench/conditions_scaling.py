@@ -1,5 +1,5 @@
 """How get_conditions scales on complete binary trees, native against the
-plain Python version in py_conditions.py.
+plain Python version in tests/twins/py_conditions.py.
 
 Tree of depth d: every value node above the bottom has one operator with two
 value children, so there are 2**d leaves. The top operator (op 1) has the
@@ -15,7 +15,9 @@ import time
 
 import kestrane
 
-import py_conditions
+from graphs import binary_tree, build_kestrane
+from twins import py_conditions
+from twins.py_traces import PyGraph
 
 SNAPSHOT = {
     1: {"conditions": [[0], [1]], "has_callable": False, "cumulative": False},
@@ -24,25 +26,8 @@ SNAPSHOT = {
 
 
 def build(depth):
-    g, ref = kestrane.RustGraph(), py_conditions.PyGraph()
-    g.add_value_with_payload(0, 0)
-    ref.add_value(0)
-    level = [0]
-    for d in range(depth):
-        nxt = []
-        for v in level:
-            op = g.add_op_with_payload(1 if d == 0 else 2)
-            ref.add_op(1 if d == 0 else 2)
-            g.connect_value_to_op(v, op)
-            ref.connect_value_to_op(v, op)
-            for _ in range(2):
-                c = g.add_value_with_payload(0, 0)
-                ref.add_value(0)
-                g.connect_op_to_value(op, c)
-                ref.connect_op_to_value(op, c)
-                nxt.append(c)
-        level = nxt
-    return g, ref
+    nodes, edges = binary_tree(depth, lambda level: 1 if level == 0 else 2)
+    return build_kestrane(kestrane, nodes, edges), PyGraph(nodes, edges)
 
 
 def best(fn, repeat):

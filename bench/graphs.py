@@ -1,6 +1,14 @@
-"""Seeded generator of layered value/operator graphs for the benchmarks."""
+"""Seeded graph generators for the benchmarks, in the (nodes, edges) format
+the tests' make_graph takes, and the path to the plain-Python twins (they live
+with the tests, under tests/twins)."""
 
+import os
 import random
+import sys
+
+TESTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests")
+if TESTS not in sys.path:
+    sys.path.insert(0, TESTS)
 
 
 def layered(n_target, seed=1, fanout=2, share=0.05):
@@ -36,7 +44,33 @@ def layered(n_target, seed=1, fanout=2, share=0.05):
     return nodes, edges
 
 
-def build_kestrane(kestrane, nodes, edges):
+def binary_tree(depth, op_ids=lambda level: 1):
+    """A complete binary value/operator tree: every value node above the
+    bottom has one operator (op_id `op_ids(level)`, level 0 at the top) with
+    two value children, so there are 2**depth leaves."""
+    nodes, edges = [("v", 0, 0)], []
+    level = [0]
+    for d in range(depth):
+        nxt = []
+        for v in level:
+            op = len(nodes)
+            nodes += [("o", op_ids(d)), ("v", 0, 0), ("v", 0, 0)]
+            edges += [("vo", v, op), ("ov", op, op + 1), ("ov", op, op + 2)]
+            nxt += [op + 1, op + 2]
+        level = nxt
+    return nodes, edges
+
+
+def chain(values):
+    """`values` value nodes in a line, each the only child of an operator
+    below the one before: value 0, operator 1, value 2, ..."""
+    n = 2 * values - 1
+    nodes = [("v", i, 0) if i % 2 == 0 else ("o", i) for i in range(n)]
+    edges = [("vo" if i % 2 else "ov", i - 1, i) for i in range(1, n)]
+    return nodes, edges
+
+
+def build_kestrane(kestrane, nodes, edges, root=0):
     g = kestrane.RustGraph()
     add_v = g.add_value_with_payload
     add_o = g.add_op_with_payload
@@ -52,7 +86,7 @@ def build_kestrane(kestrane, nodes, edges):
             vo(a, b)
         else:
             ov(a, b)
-    g.set_root(0)
+    g.set_root(root)
     return g
 
 

@@ -5,8 +5,7 @@ import sys
 import pytest
 
 import kestrane
-from _graphs import dump, expected_clone, random_graph
-from conftest import make_graph, panic_type
+from helpers import dump, expected_clone, make_graph, panic_type, random_graph
 
 NO_ROOT = "Cannot clone_subgraph: Graph has no valid root_id set"
 UNWRAP = "called `Option::unwrap()` on a `None` value"

@@ -1,17 +1,14 @@
 """Condition lists: combinations, callable conditions, tree conditions and the
 canonical conditions of a value node."""
 
-import os
 import random
-import sys
 
 import pytest
 
 import kestrane
-from conftest import panic_type
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "bench"))
-import py_conditions  # noqa: E402
+from helpers import make_graph, panic_type
+from twins import py_conditions
+from twins.py_traces import PyGraph
 
 cc = kestrane.condition_combinations
 
@@ -20,32 +17,16 @@ def op(conditions, has_callable=False, cumulative=False):
     return {"conditions": conditions, "has_callable": has_callable, "cumulative": cumulative}
 
 
-def build(layout, root=0):
-    """layout: list of nodes in id order, ("v", val_id, [options]) or ("o", op_id, [children])."""
-    g = kestrane.RustGraph()
-    for kind, payload, _ in layout:
-        if kind == "v":
-            g.add_value_with_payload(payload, 0)
-        else:
-            g.add_op_with_payload(payload)
-    for i, (kind, _, links) in enumerate(layout):
-        for j in links:
-            if kind == "v":
-                g.connect_value_to_op(i, j)
-            else:
-                g.connect_op_to_value(i, j)
-    g.set_root(root)
-    return g
-
-
-def leaf(val_id=0):
-    return ("v", val_id, [])
+# Graphs below are (nodes, edges) for make_graph; LEAF is a value node with
+# val_id 0 and type_id 0 (a leaf unless an edge gives it options).
+LEAF = ("v", 0, 0)
 
 
 def root_over_leaves(conditions, n_leaves):
     """Value 0 -> operator 1 (op_id 7) -> n distinct leaves, so that conditions
     on the operator come back unchanged as leaf indices."""
-    g = build([("v", 0, [1]), ("o", 7, list(range(2, 2 + n_leaves)))] + [leaf()] * n_leaves)
+    g = make_graph([LEAF, ("o", 7)] + [LEAF] * n_leaves,
+                   [("vo", 0, 1)] + [("ov", 1, i) for i in range(2, 2 + n_leaves)])
     return g, {7: op(conditions)}
 
 
@@ -118,36 +99,37 @@ def test_too_large_product_is_a_memory_error(factors):
 CALLABLE_OPS = {4: op([[1]], True, False), 9: op([[0], [1, 2], []])}
 
 
-@pytest.mark.parametrize("layout, node, ops, expected", [
-    ([("o", 4, [1, 2]), leaf(9), leaf()], 0, CALLABLE_OPS, [[0, 1], [0, 2, 3], [0]]),
-    ([("o", 4, [1, 2]), leaf(8), leaf()], 0, CALLABLE_OPS, []),
-    ([("o", 4, [])], 0, CALLABLE_OPS, [[1]]),
-    ([("o", 4, [1]), ("o", 9, [])], 0, CALLABLE_OPS, [[1]]),
-    ([("o", 4, [1]), leaf(9)], 0, {**CALLABLE_OPS, 4: op([[1]], True, True)}, [[1]]),
-    ([("o", 4, [1]), leaf(9)], 0, {**CALLABLE_OPS, 4: op([[1]], False, False)}, [[1]]),
-    ([("o", 9, [])], 0, CALLABLE_OPS, [[0], [1, 2], []]),
-    ([("o", 5, [])], 0, CALLABLE_OPS, []),
-    ([("v", 4, [1]), ("o", 9, [])], 0, CALLABLE_OPS, []),
-    ([("o", 4, [1]), leaf(9)], 0, {**CALLABLE_OPS, 9: op([])}, []),
+@pytest.mark.parametrize("graph, node, ops, expected", [
+    (([("o", 4), ("v", 9, 0), LEAF], [("ov", 0, 1), ("ov", 0, 2)]), 0, CALLABLE_OPS, [[0, 1], [0, 2, 3], [0]]),
+    (([("o", 4), ("v", 8, 0), LEAF], [("ov", 0, 1), ("ov", 0, 2)]), 0, CALLABLE_OPS, []),
+    (([("o", 4)], []), 0, CALLABLE_OPS, [[1]]),
+    (([("o", 4), ("o", 9)], [("ov", 0, 1)]), 0, CALLABLE_OPS, [[1]]),
+    (([("o", 4), ("v", 9, 0)], [("ov", 0, 1)]), 0, {**CALLABLE_OPS, 4: op([[1]], True, True)}, [[1]]),
+    (([("o", 4), ("v", 9, 0)], [("ov", 0, 1)]), 0, {**CALLABLE_OPS, 4: op([[1]], False, False)}, [[1]]),
+    (([("o", 9)], []), 0, CALLABLE_OPS, [[0], [1, 2], []]),
+    (([("o", 5)], []), 0, CALLABLE_OPS, []),
+    (([("v", 4, 0), ("o", 9)], [("vo", 0, 1)]), 0, CALLABLE_OPS, []),
+    (([("o", 4), ("v", 9, 0)], [("ov", 0, 1)]), 0, {**CALLABLE_OPS, 9: op([])}, []),
 ])
-def test_update_callable_conditions(layout, node, ops, expected):
-    assert kestrane.update_callable_conditions(build(layout), node, ops) == expected
+def test_update_callable_conditions(graph, node, ops, expected):
+    assert kestrane.update_callable_conditions(make_graph(*graph), node, ops) == expected
 
 
 # ---- tree_conditions -------------------------------------------------------------
 
 
-TWO_LEAVES = [("o", 7, [1, 2]), leaf(), leaf()]
-SAME_LEAF_TWICE = [("o", 7, [1, 1]), leaf()]
+TWO_LEAVES = ([("o", 7), LEAF, LEAF], [("ov", 0, 1), ("ov", 0, 2)])
+SAME_LEAF_TWICE = ([("o", 7), LEAF], [("ov", 0, 1), ("ov", 0, 1)])
 # operator 7 over [c, d]; c -> operator 8 over [l, l]; d a leaf
-REPEATED_BELOW = [("o", 7, [1, 2]), ("v", 0, [3]), leaf(), ("o", 8, [4, 4]), leaf()]
+REPEATED_BELOW = ([("o", 7), LEAF, LEAF, ("o", 8), LEAF],
+                  [("ov", 0, 1), ("ov", 0, 2), ("vo", 1, 3), ("ov", 3, 4), ("ov", 3, 4)])
 # operator 7 over [c, d]; c has options 8 (over [l1]) and 9 (over [l2, l3])
-TWO_OPTIONS = [("o", 7, [1, 2]), ("v", 0, [3, 5]), leaf(), ("o", 8, [4]), leaf(),
-               ("o", 9, [6, 7]), leaf(), leaf()]
+TWO_OPTIONS = ([("o", 7), LEAF, LEAF, ("o", 8), LEAF, ("o", 9), LEAF, LEAF],
+               [("ov", 0, 1), ("ov", 0, 2), ("vo", 1, 3), ("vo", 1, 5), ("ov", 3, 4), ("ov", 5, 6), ("ov", 5, 7)])
 
 
-@pytest.mark.parametrize("layout, node, ops, expected", [
-    ([leaf()], 0, {}, [[]]),
+@pytest.mark.parametrize("graph, node, ops, expected", [
+    (([LEAF], []), 0, {}, [[]]),
     (TWO_LEAVES, 0, {}, []),
     (TWO_LEAVES, 0, {7: op([])}, []),
     (TWO_LEAVES, 0, {7: op([[0], [1]])}, [[0], [1]]),
@@ -164,30 +146,32 @@ TWO_OPTIONS = [("o", 7, [1, 2]), ("v", 0, [3, 5]), leaf(), ("o", 8, [4]), leaf()
     (TWO_OPTIONS, 0, {7: op([[0]])}, [[0, 1, 2]]),
     (TWO_OPTIONS, 0, {7: op([[1]]), 8: op([[0]])}, [[0, 3]]),
     (TWO_OPTIONS, 0, {7: op([[1]]), 9: op([[0]])}, []),
-    ([("o", 7, [])], 0, {7: op([[0], [5]])}, [[], []]),
-    ([("v", 0, [1]), ("o", 7, [2]), leaf()], 0, {7: op([[0]])}, []),
-    ([("v", 0, [1]), ("o", 7, [2]), leaf()], 1, {7: op([[0], [0]])}, [[0], [0]]),
+    (([("o", 7)], []), 0, {7: op([[0], [5]])}, [[], []]),
+    (([LEAF, ("o", 7), LEAF], [("vo", 0, 1), ("ov", 1, 2)]), 0, {7: op([[0]])}, []),
+    (([LEAF, ("o", 7), LEAF], [("vo", 0, 1), ("ov", 1, 2)]), 1, {7: op([[0], [0]])}, [[0], [0]]),
     # two unselected children expand into their own conditions: the product
-    ([("o", 7, [1, 2]), ("v", 0, [3]), ("v", 0, [4]), ("o", 8, [5, 6]), ("o", 8, [7, 8])]
-     + [leaf()] * 4, 0, {7: op([[]]), 8: op([[0], [1]])}, [[0, 2], [0, 3], [1, 2], [1, 3]]),
+    (([("o", 7), LEAF, LEAF, ("o", 8), ("o", 8)] + [LEAF] * 4,
+      [("ov", 0, 1), ("ov", 0, 2), ("vo", 1, 3), ("vo", 2, 4), ("ov", 3, 5), ("ov", 3, 6), ("ov", 4, 7),
+       ("ov", 4, 8)]), 0, {7: op([[]]), 8: op([[0], [1]])}, [[0, 2], [0, 3], [1, 2], [1, 3]]),
 ])
-def test_tree_conditions(layout, node, ops, expected):
-    g = build(layout)
+def test_tree_conditions(graph, node, ops, expected):
+    g = make_graph(*graph)
     assert kestrane.tree_conditions(g, node, ops, False) == expected
 
 
 def test_tree_conditions_adopts_callable_conditions_at_every_level():
     # operator 4 (has a callable) over [f, x]; f names operator 9; x -> operator 4 over [f, y]
-    layout = [("o", 4, [1, 2]), leaf(9), ("v", 0, [3]), ("o", 4, [1, 4]), leaf()]
+    graph = ([("o", 4), ("v", 9, 0), LEAF, ("o", 4), LEAF],
+             [("ov", 0, 1), ("ov", 0, 2), ("vo", 2, 3), ("ov", 3, 1), ("ov", 3, 4)])
     ops = {4: op([[1]], True), 9: op([[0]])}
-    g = build(layout)
+    g = make_graph(*graph)
     assert kestrane.tree_conditions(g, 0, ops, False) == [[1, 2]]
     # adopted: [[0, 1]] everywhere; positions are local leaf positions
     assert kestrane.tree_conditions(g, 0, ops, True) == [[0, 1, 2]]
 
 
 def test_bad_node_id_is_an_index_panic():
-    g = build(TWO_LEAVES)
+    g = make_graph(*TWO_LEAVES)
     for fn in (kestrane.tree_conditions, kestrane.get_conditions):
         with pytest.raises(panic_type()) as info:
             fn(g, 3, {}, False)
@@ -218,8 +202,9 @@ def test_get_conditions_minimal_and_ordered(conditions, n_leaves, expected):
 
 def test_empty_condition_keeps_shorter_ones_below_the_graph_leaf_count():
     # root 0 -> operator over [v, extra]; v -> operator 7 over [a, b]: three graph leaves
-    layout = [("v", 0, [1]), ("o", 1, [2, 3]), ("v", 0, [4]), leaf(), ("o", 7, [5, 6]), leaf(), leaf()]
-    g = build(layout)
+    graph = ([LEAF, ("o", 1), LEAF, LEAF, ("o", 7), LEAF, LEAF],
+             [("vo", 0, 1), ("ov", 1, 2), ("ov", 1, 3), ("vo", 2, 4), ("ov", 4, 5), ("ov", 4, 6)])
+    g = make_graph(*graph)
     assert kestrane.get_conditions(g, 2, {7: op([[], [0, 1]])}, False) == [[], [0, 1]]
     assert kestrane.get_conditions(g, 2, {7: op([[], [0, 1, 1]])}, False) == [[], [0, 1]]
 
@@ -231,30 +216,34 @@ def test_no_valid_root_means_no_graph_leaves():
     assert kestrane.get_conditions(g, 0, {}, False) == [[]]
 
 
-@pytest.mark.parametrize("layout, node, ops, expected", [
+# root -> operator 7 over [c, d]; c -> operator 8 over [l]; d -> operator 8 over [l, m]
+SHARED_LEAF = ([LEAF, ("o", 7), LEAF, LEAF, ("o", 8), ("o", 8), LEAF, LEAF],
+               [("vo", 0, 1), ("ov", 1, 2), ("ov", 1, 3), ("vo", 2, 4), ("vo", 3, 5), ("ov", 4, 6), ("ov", 5, 6),
+                ("ov", 5, 7)])
+
+
+@pytest.mark.parametrize("graph, node, ops, expected", [
     # the worked example and the same with one leaf twice
-    ([("v", 0, [1]), ("o", 7, [2, 3]), leaf(), leaf()], 0, {7: op([[0], [1]])}, [[0], [1]]),
-    ([("v", 0, [1]), ("o", 7, [2, 2]), leaf()], 0, {7: op([[0], [1]])}, [[0]]),
+    (([LEAF, ("o", 7), LEAF, LEAF], [("vo", 0, 1), ("ov", 1, 2), ("ov", 1, 3)]), 0, {7: op([[0], [1]])}, [[0], [1]]),
+    (([LEAF, ("o", 7), LEAF], [("vo", 0, 1), ("ov", 1, 2), ("ov", 1, 2)]), 0, {7: op([[0], [1]])}, [[0]]),
     # leaves and operators
-    ([("v", 0, [1]), ("o", 7, [2]), leaf()], 2, {}, [[]]),
-    ([("v", 0, [1]), ("o", 7, [2]), leaf()], 1, {7: op([[0]])}, [[]]),
+    (([LEAF, ("o", 7), LEAF], [("vo", 0, 1), ("ov", 1, 2)]), 2, {}, [[]]),
+    (([LEAF, ("o", 7), LEAF], [("vo", 0, 1), ("ov", 1, 2)]), 1, {7: op([[0]])}, [[]]),
     # no record: every leaf of the graph, even below a node that is not the root
-    ([("v", 0, [1]), ("o", 7, [2, 3]), ("v", 0, [4]), leaf(), ("o", 8, [5]), leaf()], 2, {},
-     [[0, 1]]),
+    (([LEAF, ("o", 7), LEAF, LEAF, ("o", 8), LEAF],
+      [("vo", 0, 1), ("ov", 1, 2), ("ov", 1, 3), ("vo", 2, 4), ("ov", 4, 5)]), 2, {}, [[0, 1]]),
     # the leaf sequence covers both options: a is met again under the second
-    ([("v", 0, [1, 2]), ("o", 7, [3, 4]), ("o", 8, [3]), leaf(), leaf()], 0,
-     {7: op([[0], [1]])}, [[1]]),
-    ([("v", 0, [1, 2]), ("o", 7, [3, 4]), ("o", 8, [5]), leaf(), leaf(), leaf()], 0,
-     {7: op([[0], [1]])}, [[0], [1]]),
+    (([LEAF, ("o", 7), ("o", 8), LEAF, LEAF],
+      [("vo", 0, 1), ("vo", 0, 2), ("ov", 1, 3), ("ov", 1, 4), ("ov", 2, 3)]), 0, {7: op([[0], [1]])}, [[1]]),
+    (([LEAF, ("o", 7), ("o", 8), LEAF, LEAF, LEAF],
+      [("vo", 0, 1), ("vo", 0, 2), ("ov", 1, 3), ("ov", 1, 4), ("ov", 2, 5)]), 0, {7: op([[0], [1]])}, [[0], [1]]),
     # a leaf shared by two children: [0, 1] and [0, 1, 2] select it at both its
     # positions; [0, 2] only at the first, a contradiction that leaves nothing
-    ([("v", 0, [1]), ("o", 7, [2, 3]), ("v", 0, [4]), ("v", 0, [5]), ("o", 8, [6]),
-      ("o", 8, [6, 7]), leaf(), leaf()], 0, {7: op([[0], [0, 1]]), 8: op([[0]])}, [[0]]),
-    ([("v", 0, [1]), ("o", 7, [2, 3]), ("v", 0, [4]), ("v", 0, [5]), ("o", 8, [6]),
-      ("o", 8, [6, 7]), leaf(), leaf()], 0, {7: op([[0]]), 8: op([[1]])}, [[0, 1]]),
+    (SHARED_LEAF, 0, {7: op([[0], [0, 1]]), 8: op([[0]])}, [[0]]),
+    (SHARED_LEAF, 0, {7: op([[0]]), 8: op([[1]])}, [[0, 1]]),
 ])
-def test_get_conditions(layout, node, ops, expected):
-    assert kestrane.get_conditions(build(layout), node, ops, False) == expected
+def test_get_conditions(graph, node, ops, expected):
+    assert kestrane.get_conditions(make_graph(*graph), node, ops, False) == expected
 
 
 # ---- cycles, depth, size -------------------------------------------------------------
@@ -262,8 +251,9 @@ def test_get_conditions(layout, node, ops, expected):
 
 def test_cycle_below_the_node_is_a_value_error():
     # 0 -> 1 -> 2 -> 3 -> back to 2
-    layout = [("v", 0, [1]), ("o", 7, [2]), ("v", 0, [3]), ("o", 8, [2, 4]), leaf()]
-    g = build(layout)
+    graph = ([LEAF, ("o", 7), LEAF, ("o", 8), LEAF],
+             [("vo", 0, 1), ("ov", 1, 2), ("vo", 2, 3), ("ov", 3, 2), ("ov", 3, 4)])
+    g = make_graph(*graph)
     for fn in (kestrane.get_conditions, kestrane.tree_conditions):
         with pytest.raises(ValueError) as info:
             fn(g, 0 if fn is kestrane.get_conditions else 1, {}, False)
@@ -301,7 +291,7 @@ def test_shared_subtrees_are_not_cycles():
         kestrane.get_conditions(g, 0, ops, False)
     small = diamonds(3)
     ops = {7: op([[], [1]]), 8: op([[0], []])}
-    ref = py_conditions.from_rust(small)
+    ref = PyGraph.from_rust(small)
     for node in range(small.num_nodes()):
         assert (kestrane.tree_conditions(small, node, ops, False)
                 == py_conditions.tree_conditions(ref, node, ops, False))
@@ -333,8 +323,9 @@ def test_a_million_node_chain():
 
 def test_too_large_tree_product_is_a_memory_error():
     # five unselected children, each with 1000 single conditions: 10**15 combinations
-    layout = [("o", 7, [1, 2, 3, 4, 5])] + [("v", 0, [6])] * 5 + [("o", 8, [7]), leaf()]
-    g = build(layout)
+    graph = ([("o", 7)] + [LEAF] * 5 + [("o", 8), LEAF],
+             [("ov", 0, i) for i in range(1, 6)] + [("vo", i, 6) for i in range(1, 6)] + [("ov", 6, 7)])
+    g = make_graph(*graph)
     with pytest.raises(MemoryError):
         kestrane.tree_conditions(g, 0, {7: op([[]]), 8: op([[0]] * 1000)}, False)
     assert kestrane.tree_conditions(g, 0, {7: op([[]]), 8: op([[0]] * 3)}, False) == [[0, 1, 2, 3, 4]] * 243
@@ -347,32 +338,20 @@ def random_case(rng):
     """An acyclic graph (links only go to higher ids) with shared nodes,
     repeated links and several options, plus a random snapshot."""
     n = rng.randint(1, 12)
-    g, ref = kestrane.RustGraph(), py_conditions.PyGraph()
-    kinds = []
+    nodes, edges = [], []
     for _ in range(n):
         if rng.random() < 0.55:
-            val_id = rng.randrange(6)
-            g.add_value_with_payload(val_id, 0)
-            ref.add_value(val_id)
-            kinds.append("v")
+            nodes.append(("v", rng.randrange(6), 0))
         else:
-            op_id = rng.randrange(6)
-            g.add_op_with_payload(op_id)
-            ref.add_op(op_id)
-            kinds.append("o")
+            nodes.append(("o", rng.randrange(6)))
     for _ in range(rng.randint(0, 3 * n)):
         i, j = sorted(rng.sample(range(n), 2)) if n > 1 else (0, 0)
         if i == j:
             continue
-        if kinds[i] == "v" and kinds[j] == "o":
-            g.connect_value_to_op(i, j)
-            ref.connect_value_to_op(i, j)
-        elif kinds[i] == "o" and kinds[j] == "v":
-            g.connect_op_to_value(i, j)
-            ref.connect_op_to_value(i, j)
+        if nodes[i][0] + nodes[j][0] in ("vo", "ov"):
+            edges.append((nodes[i][0] + nodes[j][0], i, j))
     root = rng.randint(0, n)
-    g.set_root(root)
-    ref.root_id = root
+    g, ref = make_graph(nodes, edges, root), PyGraph(nodes, edges, root)
     ops = {}
     for op_id in rng.sample(range(6), rng.randint(0, 6)):
         conditions = [[rng.randrange(4) for _ in range(rng.randint(0, 3))] for _ in range(rng.randint(0, 3))]

@@ -3,22 +3,12 @@ plain-Python twin on random graphs, a long chain, and Ctrl-C during a long
 enumeration."""
 
 import math
-import os
 import random
-import subprocess
-import sys
-import textwrap
 
 import pytest
 
-import kestrane
-from _graphs import random_graph
-from conftest import EXAMPLE_EDGES, EXAMPLE_NODES, make_graph, panic_type
-
-BENCH = os.path.join(os.path.dirname(__file__), os.pardir, "bench")
-sys.path.insert(0, BENCH)
-import py_cross_sections  # noqa: E402
-import py_traces  # noqa: E402
+from helpers import EXAMPLE_EDGES, EXAMPLE_NODES, make_graph, panic_type, random_graph, run_interrupt
+from twins import py_cross_sections, py_traces
 
 
 @pytest.mark.parametrize("targets, expected", [
@@ -80,17 +70,6 @@ def test_agree_with_python_twin(seed):
         assert g.cross_sections(targets) == py_cross_sections.cross_sections(p, targets)
 
 
-def ladder(depth):
-    """Value node i has two options, both with value node i + 1 as their only
-    child: the leaf at the bottom has 2**depth upward traces."""
-    nodes, edges = [("v", 0, 0)], []
-    for i in range(depth):
-        v = len(nodes)
-        nodes += [("o", 0), ("o", 1), ("v", i + 1, 0)]
-        edges += [("vo", v - 1, v), ("ov", v, v + 2), ("vo", v - 1, v + 1), ("ov", v + 1, v + 2)]
-    return make_graph(nodes, edges), len(nodes) - 1
-
-
 def test_long_chain():
     n = 20001  # 10001 value nodes, one trace through all of them
     nodes = [("v", i, 0) if i % 2 == 0 else ("o", i) for i in range(n)]
@@ -98,42 +77,6 @@ def test_long_chain():
     g = make_graph(nodes, [(k, a, b) if k == "ov" else ("vo", a, b) for k, a, b in edges])
     values = list(range(n - 1, -1, -2))
     assert g.cross_sections([n - 1]) == [([v], len(values) - 1 - w) for w, v in enumerate(values)]
-
-
-INTERRUPT_SCRIPT = """
-import signal, sys, time
-sys.path.insert(0, {tests!r})
-from test_cross_sections import ladder
-import kestrane
-
-{setup}
-
-def handler(signum, frame):
-    raise KeyboardInterrupt
-
-signal.signal(signal.SIGALRM, handler)
-signal.setitimer(signal.ITIMER_REAL, 0.3)
-t0 = time.perf_counter()
-try:
-    {call}
-except KeyboardInterrupt:
-    print("interrupted after", time.perf_counter() - t0)
-print("usable", g.num_nodes())
-"""
-
-
-def run_interrupt(setup, call):
-    """Runs `setup`, then `call` with a timer whose handler raises
-    KeyboardInterrupt after 0.3 s; returns the line the script prints after."""
-    script = INTERRUPT_SCRIPT.format(tests=os.path.dirname(os.path.abspath(__file__)),
-                                     setup=textwrap.dedent(setup), call=call)
-    proc = subprocess.run([sys.executable, "-c", script], capture_output=True,
-                          text=True, timeout=60)
-    assert proc.returncode == 0, proc.stderr
-    lines = proc.stdout.splitlines()
-    assert lines[0].startswith("interrupted after"), proc.stdout
-    assert float(lines[0].split()[-1]) < 5
-    return lines[1]
 
 
 def test_interrupt():

@@ -6,7 +6,7 @@ from array import array
 import pytest
 
 import kestrane
-from _graphs import siphash13
+from helpers import siphash13
 
 N = 10**6
 

@@ -5,8 +5,8 @@ import struct
 import pytest
 
 import kestrane
-from _graphs import neighbour_list, permuted, random_graph, random_spec, siphash13
-from conftest import EXAMPLE_EDGES, EXAMPLE_NODES, make_graph, panic_type
+from helpers import (EXAMPLE_EDGES, EXAMPLE_NODES, make_graph, neighbour_list, panic_type, permuted, random_graph,
+                     random_spec, siphash13)
 
 EXAMPLE_CONNECTIONS = [(0, 1), (0, 4), (1, 0), (1, 2), (1, 3), (2, 1), (3, 5), (3, 1), (3, 4),
                        (4, 0), (4, 3), (5, 3), (5, 6), (6, 5)]

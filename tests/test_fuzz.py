@@ -8,7 +8,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kestrane
-from conftest import panic_type
+from helpers import make_graph, panic_type
 
 PANIC = panic_type()
 DOCUMENTED = (TypeError, OverflowError, ValueError, KeyError, RuntimeError, MemoryError, PANIC)
@@ -63,18 +63,9 @@ graph_plan = st.tuples(
 
 def build(plan):
     nodes, edges, root = plan
-    g = kestrane.RustGraph()
-    for is_value, a, b in nodes:
-        if is_value:
-            g.add_value_with_payload(a, b)
-        else:
-            g.add_op_with_payload(a)
-    n = g.num_nodes()
-    for value_to_op, a, b in edges:
-        if a < n and b < n:
-            (g.connect_value_to_op if value_to_op else g.connect_op_to_value)(a, b)
-    g.set_root(root)
-    return g
+    return make_graph([("v", a, b) if is_value else ("o", a) for is_value, a, b in nodes],
+                      [("vo" if value_to_op else "ov", a, b) for value_to_op, a, b in edges
+                       if a < len(nodes) and b < len(nodes)], root)
 
 
 call = st.tuples(st.sampled_from(METHODS + FUNCTIONS), st.lists(argument, max_size=5),

@@ -1,20 +1,13 @@
 """glue_leaves: the worked example graph by graph, limits, failure messages,
 agreement with the plain-Python twin, a deep gluing chain and Ctrl-C."""
 
-import os
 import random
-import sys
 
 import pytest
 
 import kestrane
-from _graphs import dump
-from conftest import make_graph, panic_type
-from test_cross_sections import run_interrupt
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), os.pardir, "bench"))
-import py_glue  # noqa: E402
-import py_traces  # noqa: E402
+from helpers import dump, make_graph, panic_type, run_interrupt
+from twins import py_glue, py_traces
 
 # Root 0 (type 1) -> op 1 -> X 2, Y 3, C 4 (all type 5); C -> op 5 -> value 6 (type 7).
 NODES = [("v", 100, 1), ("o", 10), ("v", 1, 5), ("v", 2, 5), ("v", 3, 5), ("o", 11), ("v", 6, 7)]

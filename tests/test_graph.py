@@ -3,7 +3,7 @@
 import pytest
 
 import kestrane
-from conftest import make_graph, panic_type
+from helpers import make_graph, panic_type
 
 
 def links(g, i):

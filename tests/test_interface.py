@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 import kestrane
-from conftest import example, panic_type  # noqa: F401 (fixture)
+from helpers import panic_type
 
 
 def raises(exc_type, message, fn, *args, **kwargs):

@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import kestrane
-from conftest import EXAMPLE_EDGES, EXAMPLE_NODES, make_graph
+from helpers import EXAMPLE_EDGES, EXAMPLE_NODES, make_graph
 
 ROUNDS = 3000
 

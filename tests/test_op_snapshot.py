@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import kestrane
-from conftest import panic_type
+from helpers import panic_type
 
 
 def entry(conditions=(), has_callable=False, cumulative=False, **extra):

@@ -2,17 +2,12 @@
 the plain-Python twins on random graphs, and a path of a million nodes."""
 
 import itertools
-import os
-import sys
 
 import pytest
 
 import kestrane
-from _graphs import random_graph
-from conftest import make_graph, panic_type
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), os.pardir, "bench"))
-import py_traces  # noqa: E402
+from helpers import make_graph, panic_type, random_graph
+from twins import py_traces
 
 
 @pytest.mark.parametrize("kwargs, expected", [

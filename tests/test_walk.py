@@ -7,7 +7,7 @@ import textwrap
 import pytest
 
 import kestrane
-from conftest import make_graph, panic_type
+from helpers import make_graph, panic_type
 
 
 @pytest.mark.parametrize("args, expected", [

@@ -1,12 +1,67 @@
-"""Helpers shared by the fingerprint and clone tests: random graphs, a full
-dump of a graph's records, and plain-Python twins of the numbering rules."""
+"""Helpers shared by the test modules: the one graph builder (`make_graph`)
+and the example graph, random graphs, a full dump of a graph's records,
+plain-Python twins of the numbering rules, the class of internal failures,
+and a harness that interrupts a long call with Ctrl-C."""
 
+import os
 import pickle
 import random
 import subprocess
 import sys
+import textwrap
 
-from conftest import make_graph
+import kestrane
+
+
+def make_graph(nodes, edges=(), root=0):
+    """nodes: list of ("v", val_id, type_id) / ("o", op_id) in id order.
+    edges: ("vo", val, op) for connect_value_to_op, ("ov", op, val) for
+    connect_op_to_value, applied in order."""
+    g = kestrane.RustGraph()
+    for n in nodes:
+        if n[0] == "v":
+            g.add_value_with_payload(n[1], n[2])
+        else:
+            g.add_op_with_payload(n[1])
+    for kind, a, b in edges:
+        if kind == "vo":
+            g.connect_value_to_op(a, b)
+        else:
+            g.connect_op_to_value(a, b)
+    g.set_root(root)
+    return g
+
+
+# The seven-node graph used by many examples: value 0 (options [1, 4]),
+# op 1 (children [2, 3]), values 2 and 3, op 4 (children [3]), op 5 under 3
+# (children [6]), value 6. Payloads: val_ids 10..13, op_ids 20..22.
+EXAMPLE_NODES = [
+    ("v", 10, 0),
+    ("o", 20),
+    ("v", 11, 0),
+    ("v", 12, 0),
+    ("o", 21),
+    ("o", 22),
+    ("v", 13, 0),
+]
+EXAMPLE_EDGES = [
+    ("vo", 0, 1),
+    ("ov", 1, 2),
+    ("ov", 1, 3),
+    ("vo", 0, 4),
+    ("ov", 4, 3),
+    ("vo", 3, 5),
+    ("ov", 5, 6),
+]
+
+
+def panic_type():
+    """PanicException is not a module attribute; provoke one to get the class."""
+    try:
+        kestrane.RustGraph().get_children(0)
+    except BaseException as e:  # noqa: B036
+        return type(e)
+    raise AssertionError("no failure")
 
 
 def random_spec(seed, n=None):
@@ -111,3 +166,50 @@ def siphash13(messages):
     proc = subprocess.run([sys.executable, "-c", _SIPHASH], input=pickle.dumps(list(messages)),
                           capture_output=True, env={"PYTHONHASHSEED": "0"}, timeout=120, check=True)
     return pickle.loads(proc.stdout)
+
+
+def ladder(depth):
+    """Value node i has two options, both with value node i + 1 as their only
+    child: the leaf at the bottom has 2**depth upward traces."""
+    nodes, edges = [("v", 0, 0)], []
+    for i in range(depth):
+        v = len(nodes)
+        nodes += [("o", 0), ("o", 1), ("v", i + 1, 0)]
+        edges += [("vo", v - 1, v), ("ov", v, v + 2), ("vo", v - 1, v + 1), ("ov", v + 1, v + 2)]
+    return make_graph(nodes, edges), len(nodes) - 1
+
+
+INTERRUPT_SCRIPT = """
+import signal, sys, time
+sys.path.insert(0, {tests!r})
+from helpers import ladder
+import kestrane
+
+{setup}
+
+def handler(signum, frame):
+    raise KeyboardInterrupt
+
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 0.3)
+t0 = time.perf_counter()
+try:
+    {call}
+except KeyboardInterrupt:
+    print("interrupted after", time.perf_counter() - t0)
+print("usable", g.num_nodes())
+"""
+
+
+def run_interrupt(setup, call):
+    """Runs `setup`, then `call` with a timer whose handler raises
+    KeyboardInterrupt after 0.3 s; returns the line the script prints after."""
+    script = INTERRUPT_SCRIPT.format(tests=os.path.dirname(os.path.abspath(__file__)),
+                                     setup=textwrap.dedent(setup), call=call)
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True,
+                          text=True, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    lines = proc.stdout.splitlines()
+    assert lines[0].startswith("interrupted after"), proc.stdout
+    assert float(lines[0].split()[-1]) < 5
+    return lines[1]

@@ -2,76 +2,12 @@
 the baseline that the native module is measured against (and as a reference
 in tests).
 
-Graphs are `PyGraph` objects: parallel lists indexed by node id. `from_rust`
-mirrors a `kestrane.RustGraph` through its query methods.
+Graphs are `py_traces.PyGraph` objects: parallel lists indexed by node id.
 """
 
 from itertools import product
 
-
-class PyGraph:
-    def __init__(self):
-        self.is_value = []
-        self.payload = []  # (val_id, type_id) for a value node, op_id for an operator
-        self.parent = []
-        self.options = []
-        self.children = []
-        self.root_id = 0
-
-    def _add(self, is_value, payload):
-        self.is_value.append(is_value)
-        self.payload.append(payload)
-        self.parent.append(None)
-        self.options.append([])
-        self.children.append([])
-        return len(self.is_value) - 1
-
-    def add_value(self, val_id, type_id=0):
-        return self._add(True, (val_id, type_id))
-
-    def add_op(self, op_id):
-        return self._add(False, op_id)
-
-    def connect_value_to_op(self, val, op):
-        self.options[val].append(op)
-        self.parent[op] = val
-
-    def connect_op_to_value(self, op, val):
-        self.children[op].append(val)
-
-    def num_nodes(self):
-        return len(self.is_value)
-
-    def leaves(self):
-        if self.root_id >= self.num_nodes():
-            return []
-        out, seen, stack = [], set(), [self.root_id]
-        while stack:
-            x = stack.pop()
-            if x in seen:
-                continue
-            seen.add(x)
-            if self.is_value[x]:
-                if not self.options[x]:
-                    out.append(x)
-                stack.extend(reversed(self.options[x]))
-            else:
-                stack.extend(reversed(self.children[x]))
-        return out
-
-
-def from_rust(g):
-    p = PyGraph()
-    for i in range(g.num_nodes()):
-        if g.is_value_node(i):
-            p._add(True, g.get_value_payload(i))
-        else:
-            p._add(False, g.get_op_id(i))
-        p.options[i] = g.get_options(i)
-        p.children[i] = g.get_children(i)
-        p.parent[i] = g.get_parent(i)
-    p.root_id = g.get_root()
-    return p
+from .py_traces import leaves_with_skip
 
 
 def condition_combinations(conditions_by_child, offset_list):
@@ -94,7 +30,7 @@ def condition_combinations(conditions_by_child, offset_list):
 def update_callable_conditions(g, n, ops):
     if g.is_value[n]:
         return []
-    info = ops.get(g.payload[n])
+    info = ops.get(g.payload[n][0])
     if info is None:
         return []
     if not info["has_callable"] or info["cumulative"]:
@@ -131,7 +67,7 @@ def tree_conditions(g, n, ops, adopt):
     if adopt:
         base = update_callable_conditions(g, n, ops)
     elif not g.is_value[n]:
-        info = ops.get(g.payload[n])
+        info = ops.get(g.payload[n][0])
         base = [list(c) for c in info["conditions"]] if info else []
     else:
         base = []
@@ -166,7 +102,7 @@ def tree_conditions(g, n, ops, adopt):
 
 
 def get_conditions(g, v, ops, adopt):
-    num_leaves = len(g.leaves())
+    num_leaves = len(leaves_with_skip(g))
     if not g.options[v]:
         return [[]]
     f = g.options[v][0]

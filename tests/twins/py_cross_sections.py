@@ -4,7 +4,7 @@ apart by the frozenset itself rather than by a 64-bit fingerprint."""
 
 import itertools
 
-from py_traces import leaves_with_skip, traces
+from .py_traces import leaves_with_skip, traces
 
 
 def cross_sections(g, target_leaves):

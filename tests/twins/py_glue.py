@@ -2,7 +2,7 @@
 benchmark and the twin the tests compare kestrane with. Shapes are told apart
 by the connection list itself rather than by its 64-bit hash."""
 
-from py_traces import PyGraph, walk
+from .py_traces import PyGraph, walk
 
 
 def clone_subgraph(g):
