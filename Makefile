@@ -77,3 +77,22 @@ typecheck: build
 	    $(CURDIR)/tests/typing/user_script.py $(CURDIR)/tests/typing/rejected.py
 	$(VENV)/bin/pyright -p tests/typing/pyrightconfig.json --pythonpath $(PY)
 	$(PY) tests/typing/user_script.py
+
+# Release wheels for every CPython 3.11+ on this machine (WHEEL_VERSIONS="3.12"
+# for fewer), repaired by auditwheel into dist/; `make wheel-test` installs
+# each into a fresh venv without a compiler and runs the suite against it.
+WHEEL_VERSIONS ?=
+.PHONY: wheel wheel-test
+wheel:
+	WERROR=$(WERROR) tools/build_wheels.sh $(WHEEL_VERSIONS)
+wheel-test:
+	tools/test_wheels.sh $(WHEEL_VERSIONS)
+
+# The suite against a Clang build of the extension, in its own environment.
+CLANG_CXX ?= clang++
+CLANG_VENV ?= .venv-clang-$(PYVER)
+.PHONY: clang
+clang:
+	@command -v $(CLANG_CXX) >/dev/null 2>&1 || { \
+	    echo "$(CLANG_CXX) not found (Debian: apt-get install -y clang)" >&2; exit 1; }
+	CXX=$(CLANG_CXX) $(MAKE) test VENV=$(CLANG_VENV) WERROR=$(WERROR)

@@ -566,7 +566,7 @@ PyObject* create_module() {
 }  // namespace
 }  // namespace kestrane::py
 
-extern "C" PyMODINIT_FUNC PyInit_kestrane(void) {
+PyMODINIT_FUNC PyInit_kestrane(void) {
     using namespace kestrane::py;
     const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id < 0) return nullptr;
