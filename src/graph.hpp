@@ -274,10 +274,15 @@ struct Graph {
 
 // Asks the memory system for the nodes pushed onto a walk stack since `from`: a
 // depth-first walk jumps around the node array, and the loads then overlap.
+// A hint only: compilers without the GCC/Clang builtin skip it.
 template <class Stack>
 void prefetch_nodes(const Graph& g, const Stack& stack, size_t from) {
+#if defined(__GNUC__) || defined(__clang__)
     for (size_t i = from; i < stack.size(); ++i)
         if (stack[i] < g.nodes.size()) __builtin_prefetch(&g.nodes[stack[i]]);
+#else
+    (void)g, (void)stack, (void)from;
+#endif
 }
 
 // ---- construction -------------------------------------------------------
