@@ -1,6 +1,12 @@
 # The README's commands. Each sets up its own virtual environment.
 PYTHON ?= python3
-VENV ?= .venv
+# One virtual environment per interpreter version (.venv-3.11, .venv-3.12, ...),
+# so that `make test PYTHON=python3.13` never reuses another interpreter's.
+PYVER := $(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null)
+ifeq ($(PYVER),)
+$(error PYTHON=$(PYTHON) does not run; point PYTHON at a CPython 3.11 or newer)
+endif
+VENV ?= .venv-$(PYVER)
 PY := $(VENV)/bin/python
 # Warnings are errors in CI.
 WERROR ?= $(if $(CI),ON,OFF)
@@ -9,12 +15,16 @@ PYTEST_ARGS ?=
 .PHONY: demo test build clean
 
 $(VENV)/.ready: pyproject.toml
+	@if [ -x $(PY) ] && [ "$$($(PY) -c 'import sys; print("%d.%d" % sys.version_info[:2])')" != $(PYVER) ]; then \
+	    echo "$(VENV) belongs to another Python than $(PYTHON) ($(PYVER)); pass another VENV= or remove it" >&2; exit 1; fi
 	$(PYTHON) -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q "scikit-build-core>=0.10" cmake ninja
 	touch $@
 
 build: $(VENV)/.ready
+	@if [ "$$($(PY) -c 'import sys; print("%d.%d" % sys.version_info[:2])')" != $(PYVER) ]; then \
+	    echo "$(VENV) belongs to another Python than $(PYTHON) ($(PYVER)); pass another VENV= or remove it" >&2; exit 1; fi
 	$(PY) -m pip install -q --no-build-isolation \
 	    -C cmake.define.KESTRANE_WERROR=$(WERROR) \
 	    -C cmake.define.KESTRANE_SANITIZE=$(if $(SAN_FLAGS),ON,OFF) \
@@ -27,12 +37,12 @@ test: build
 	$(PY) -m pytest $(PYTEST_ARGS)
 
 clean:
-	rm -rf build $(VENV) .venv-*
+	rm -rf build $(VENV) .venv .venv-*
 
 # The whole suite against an AddressSanitizer + UBSan build of the extension,
 # in its own environment. The sanitizer runtime must be loaded before the
 # interpreter, and pymalloc is bypassed so that every block is tracked.
-SAN_VENV ?= .venv-asan
+SAN_VENV ?= .venv-asan-$(PYVER)
 ASAN_LIB = $(shell $(CXX) -print-file-name=libasan.so)
 UBSAN_LIB = $(shell $(CXX) -print-file-name=libubsan.so)
 
@@ -47,17 +57,42 @@ sanitize:
 
 # Benchmarks against the interpreter's floor, pure-Python versions and the
 # graph libraries users would pick instead (installed in their own venv).
-BENCH_VENV ?= .venv-bench
+BENCH_VENV ?= .venv-bench-$(PYVER)
 .PHONY: bench
 bench:
 	$(MAKE) build VENV=$(BENCH_VENV)
 	-$(BENCH_VENV)/bin/python -m pip install -q networkx rustworkx igraph matplotlib
 	$(BENCH_VENV)/bin/python bench/run.py $(BENCH_ARGS)
 
-# The stubs against the built module, and the demo type-checked from outside
-# the source tree (so only the installed package is seen).
+# The stubs against the built module; the demos and a typed user script
+# (numpy ids and flags, a TypedDict op snapshot) checked by mypy --strict from
+# outside the source tree, so only the installed package is seen; the user
+# script and the calls the stubs must reject checked by pyright (strict); and
+# the user script run, so what the checkers accept really works.
 .PHONY: typecheck
 typecheck: build
 	$(PY) -m mypy.stubtest kestrane
 	cd "$$(mktemp -d)" && $(CURDIR)/$(PY) -m mypy --strict --follow-imports=silent \
-	    $(CURDIR)/examples/search_demo.py $(CURDIR)/examples/demo.py
+	    $(CURDIR)/examples/search_demo.py $(CURDIR)/examples/demo.py \
+	    $(CURDIR)/tests/typing/user_script.py $(CURDIR)/tests/typing/rejected.py
+	$(VENV)/bin/pyright -p tests/typing/pyrightconfig.json --pythonpath $(PY)
+	$(PY) tests/typing/user_script.py
+
+# Release wheels for every CPython 3.11+ on this machine (WHEEL_VERSIONS="3.12"
+# for fewer), repaired by auditwheel into dist/; `make wheel-test` installs
+# each into a fresh venv without a compiler and runs the suite against it.
+WHEEL_VERSIONS ?=
+.PHONY: wheel wheel-test
+wheel:
+	WERROR=$(WERROR) tools/build_wheels.sh $(WHEEL_VERSIONS)
+wheel-test:
+	tools/test_wheels.sh $(WHEEL_VERSIONS)
+
+# The suite against a Clang build of the extension, in its own environment.
+CLANG_CXX ?= clang++
+CLANG_VENV ?= .venv-clang-$(PYVER)
+.PHONY: clang
+clang:
+	@command -v $(CLANG_CXX) >/dev/null 2>&1 || { \
+	    echo "$(CLANG_CXX) not found (Debian: apt-get install -y clang)" >&2; exit 1; }
+	CXX=$(CLANG_CXX) $(MAKE) test VENV=$(CLANG_VENV) WERROR=$(WERROR)

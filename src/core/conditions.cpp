@@ -19,25 +19,21 @@ uint64_t physical_memory() {
     static const uint64_t bytes = [] {
         const long pages = sysconf(_SC_PHYS_PAGES);
         const long size = sysconf(_SC_PAGE_SIZE);
-        uint64_t b;
-        if (pages <= 0 || size <= 0 ||
-            __builtin_mul_overflow(uint64_t(pages), uint64_t(size), &b))
+        if (pages <= 0 || size <= 0 || uint64_t(pages) > ~uint64_t(0) / uint64_t(size))
             return ~uint64_t(0);
-        return b;
+        return uint64_t(pages) * uint64_t(size);
     }();
     return bytes;
 }
 
 uint64_t checked_mul(uint64_t a, uint64_t b) {
-    uint64_t r;
-    if (__builtin_mul_overflow(a, b, &r)) throw std::bad_alloc();
-    return r;
+    if (a != 0 && b > ~uint64_t(0) / a) throw std::bad_alloc();
+    return a * b;
 }
 
 uint64_t checked_add(uint64_t a, uint64_t b) {
-    uint64_t r;
-    if (__builtin_add_overflow(a, b, &r)) throw std::bad_alloc();
-    return r;
+    if (b > ~uint64_t(0) - a) throw std::bad_alloc();
+    return a + b;
 }
 
 // A condition list of `count` conditions holding `elems` positions in all is
