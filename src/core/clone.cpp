@@ -41,11 +41,12 @@ CloneResult clone_subgraph(const Graph& g) {
             order.push_back(static_cast<Link>(x));
             return true;
         },
-        [](const Node& node, std::vector<Link>& s) {
-            node.children.push_reversed_onto(s);
-            node.options.push_reversed_onto(s);
-            if (node.has_parent()) s.push_back(static_cast<Link>(node.parent()));
-            node.parents.push_reversed_onto(s);
+        [&](const Node& node, std::vector<Link>& s) {
+            auto unseen = [&](NodeId x) { return x >= n || map[x] == kNoLink; };
+            node.children.push_reversed_onto(s, unseen);
+            node.options.push_reversed_onto(s, unseen);
+            if (node.has_parent() && unseen(node.parent())) s.push_back(static_cast<Link>(node.parent()));
+            node.parents.push_reversed_onto(s, unseen);
         });
     std::vector<Link>().swap(stack);
 

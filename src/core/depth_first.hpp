@@ -24,7 +24,9 @@ void prefetch_nodes(const Graph& g, const Stack& stack, size_t from) {
 // range); `push_links(node, stack)` then pushes its links in reverse of the
 // order they are to be followed, so that they pop in that order. The result is
 // the pre-order of the recursive walk, without recursion. The stack may hold
-// a node several times; only its first pop enters it.
+// a node several times; only its first pop enters it. A walk may leave out of
+// its pushes the ids that `enter` would pass over anyway (nodes already
+// entered): that changes nothing but the stack's size.
 template <class Stack, class Enter, class PushLinks>
 void depth_first(const Graph& g, Stack& stack, Enter&& enter, PushLinks&& push_links) {
     InterruptPoll poll;

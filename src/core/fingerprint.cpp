@@ -49,16 +49,17 @@ struct RootWalk {
             return true;
         };
         // Pushed in reverse so that they pop in walk order.
+        auto unseen = [&](NodeId x) { return x >= n || pos[x] == kNoLink; };
         depth_first(g, stack, enter, [&](const Node& node, std::vector<NodeId>& s) {
-            const NodeId x = order.back();
+            const NodeId x = order.back();  // the node just entered
             if (node.is_op()) {
-                if (node.has_parent()) s.push_back(node.parent());
-                node.children.push_reversed_onto(s);
+                if (node.has_parent() && unseen(node.parent())) s.push_back(node.parent());
+                node.children.push_reversed_onto(s, unseen);
                 count += node.has_parent() + node.children.size();
                 if (!node.options.empty() || !node.parents.empty()) odd.push_back(static_cast<Link>(x));
             } else {
-                node.options.push_reversed_onto(s);
-                node.parents.push_reversed_onto(s);
+                node.options.push_reversed_onto(s, unseen);
+                node.parents.push_reversed_onto(s, unseen);
                 count += node.options.size() + node.parents.size();
                 if (node.has_parent() || !node.children.empty()) odd.push_back(static_cast<Link>(x));
             }

@@ -92,6 +92,12 @@ public:
     void push_reversed_onto(Vec& stack) const {
         for (const Link* p = end(); p != begin();) stack.push_back(*--p);
     }
+    // The same, leaving out the ids for which keep(id) is false.
+    template <class Vec, class Keep>
+    void push_reversed_onto(Vec& stack, Keep&& keep) const {
+        for (const Link* p = end(); p != begin();)
+            if (keep(*--p)) stack.push_back(*p);
+    }
 
     static constexpr uint32_t kInline = 2;
     // All of a list's state: inline ids or one owned heap block, and two

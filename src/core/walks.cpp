@@ -40,13 +40,14 @@ std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, boo
         out.push_back(x);
         return true;
     };
+    auto unseen = [&](NodeId x) { return x >= n || !visited[x]; };
     depth_first(g, stack, enter, [&](const Node& node, std::vector<NodeId>& s) {
         if (node.is_op()) {
-            if (above && node.has_parent()) s.push_back(node.parent());
-            if (below) node.children.push_reversed_onto(s);
+            if (above && node.has_parent() && unseen(node.parent())) s.push_back(node.parent());
+            if (below) node.children.push_reversed_onto(s, unseen);
         } else {
-            if (below) node.options.push_reversed_onto(s);
-            if (above) node.parents.push_reversed_onto(s);
+            if (below) node.options.push_reversed_onto(s, unseen);
+            if (above) node.parents.push_reversed_onto(s, unseen);
         }
     });
     return out;

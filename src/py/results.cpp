@@ -3,7 +3,7 @@
 namespace kestrane::py {
 
 PyObject* py_int(uint64_t v) {
-    PyObject* r = PyLong_FromUnsignedLongLong(v);
+    PyObject* r = py_int_unchecked(v);
     if (!r) throw_py();
     return r;
 }

@@ -30,6 +30,11 @@ private:
     bool was_enabled_;
 };
 
+// A new int, or nullptr with an error set. Values of one internal digit take
+// the host's fast path for small longs.
+inline PyObject* py_int_unchecked(uint64_t v) {
+    return v < (uint64_t(1) << 30) ? PyLong_FromLong(static_cast<long>(v)) : PyLong_FromUnsignedLongLong(v);
+}
 PyObject* py_int(uint64_t v);
 PyObject* py_bool(bool v);
 PyObject* py_none();
@@ -60,7 +65,7 @@ PyObject* node_list(It first, It last) {
     InterruptPoll poll;
     for (; first != last; ++first, ++i) {
         poll.tick();
-        PyObject* v = PyLong_FromUnsignedLongLong(static_cast<uint64_t>(*first));
+        PyObject* v = py_int_unchecked(static_cast<uint64_t>(*first));
         if (!v) throw_py();
         PyList_SET_ITEM(list.get(), i, v);
     }
