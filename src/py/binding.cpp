@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "../budget.hpp"
 #include "compat.hpp"
 
 namespace kestrane::py {
@@ -338,6 +339,8 @@ void raise_current_failure() {
         raise_panic(p.message);
     } catch (const ValueError& e) {
         PyErr_SetString(PyExc_ValueError, e.message.c_str());
+    } catch (const TooLarge& e) {
+        PyErr_SetString(PyExc_MemoryError, e.message.c_str());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
