@@ -662,7 +662,11 @@ ConditionList _update_callable_conditions(const Graph& g, NodeId n, const OpCach
         Condition shifted;
         shifted.reserve(c.size() + 1);
         shifted.push_back(0);
-        for (uint64_t e : c) shifted.push_back(e + 1);
+        for (uint64_t e : c) {
+            if (e == ~uint64_t(0))
+                throw TooLarge("callable condition position " + std::to_string(e) + " + 1 does not fit in 64 bits");
+            shifted.push_back(e + 1);
+        }
         out.push_back(std::move(shifted));
     }
     return out;

@@ -142,6 +142,7 @@ public:
     }
 
 private:
+    // A trace never holds a node twice, so a position is below the node count.
     struct Occ {
         uint32_t v, p;
     };

@@ -56,6 +56,17 @@ def test_counts_beyond_64_bits_are_errors(levels, call, top, message):
     assert str(info.value) == message
 
 
+def test_callable_position_that_cannot_move_right():
+    g = kestrane.RustGraph()
+    n = g.add_op_with_payload(4)
+    g.connect_op_to_value(n, g.add_value_with_payload(9, 0))
+    ops = {4: {"conditions": [[1]], "has_callable": True, "cumulative": False}, 9: op([[1, 2**64 - 1]])}
+    with pytest.raises(MemoryError, match=r"^callable condition position 18446744073709551615 \+ 1 does not fit"):
+        kestrane.update_callable_conditions(g, n, ops)
+    ops[9] = op([[1, 2**64 - 2]])
+    assert kestrane.update_callable_conditions(g, n, ops) == [[0, 2, 2**64 - 1]]
+
+
 def test_huge_counts_that_are_never_needed():
     ops = {7: op([[]]), 8: op([[]])}
     assert kestrane.tree_conditions(ladder(70), 1, ops, False) == [[]]
