@@ -102,7 +102,7 @@ AttachResult clone_and_attach(const Graph& host, const Graph& elem, NodeId root_
     if (eroot == kNoLink) panic("elem_corr missing original root id");
     NodeList& enodes = ec.graph.nodes;
     const size_t e = enodes.size();
-    if (h + e - 1 > kMaxNodes) throw std::bad_alloc();
+    if (h + e - 1 > kMaxNodes) throw TooLarge(kTooManyNodes);
 
     // Element-clone node j (other than its root) lands at h + j, less one
     // when it comes after the root, which is skipped.

@@ -1,10 +1,10 @@
 #include "conditions.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <optional>
 #include <string>
+
+#include "budget.hpp"
 
 namespace kestrane {
 
@@ -15,45 +15,22 @@ constexpr uint64_t kUnknown = ~uint64_t(0);
 
 // ---- memory budget --------------------------------------------------------
 
-uint64_t physical_memory() {
-    static const uint64_t bytes = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES);
-        const long size = sysconf(_SC_PAGE_SIZE);
-        if (pages <= 0 || size <= 0 || uint64_t(pages) > ~uint64_t(0) / uint64_t(size))
-            return ~uint64_t(0);
-        return uint64_t(pages) * uint64_t(size);
-    }();
-    return bytes;
-}
-
-uint64_t checked_mul(uint64_t a, uint64_t b) {
-    if (a != 0 && b > ~uint64_t(0) / a) throw std::bad_alloc();
-    return a * b;
-}
-
-uint64_t checked_add(uint64_t a, uint64_t b) {
-    if (b > ~uint64_t(0) - a) throw std::bad_alloc();
-    return a + b;
-}
-
 // A condition list of `count` conditions holding `elems` positions in all is
-// held twice at the end of a call: here, and as the Python lists it becomes
-// (a list object per condition, a pointer and an int object per position).
-// When that cannot fit in physical memory, allocating would only end with the
-// process killed, so it is reported as an allocation failure up front.
-void check_result_fits(uint64_t count, uint64_t elems) {
-    constexpr uint64_t per_condition = sizeof(Condition) + 72;
-    constexpr uint64_t per_elem = sizeof(uint64_t) + 8 + 32;
-    const uint64_t bytes = checked_add(checked_mul(count, per_condition), checked_mul(elems, per_elem));
-    if (bytes > physical_memory()) throw std::bad_alloc();
+// held twice at the end of a call: here, and as the Python lists it becomes.
+// A result that cannot fit in the memory budget is refused up front.
+void check_result_fits(const MemoryBudget& budget, uint64_t count, uint64_t elems) {
+    constexpr uint64_t per_condition = sizeof(Condition) + kPyListBytes;
+    constexpr uint64_t per_elem = sizeof(uint64_t) + kPyIntBytes;
+    budget.check(budget.sum(budget.bytes(count, per_condition), budget.bytes(elems, per_elem)));
 }
 
-void check_scratch_fits(uint64_t count, uint64_t per_item) {
-    if (checked_mul(count, per_item) > physical_memory()) throw std::bad_alloc();
-}
+// A repeated leaf count beyond 64 bits; the counts saturate there.
+constexpr uint64_t kTooMany = ~uint64_t(0);
 
-Condition iota_condition(uint64_t len) {
-    check_result_fits(1, len);
+uint64_t saturating_add(uint64_t a, uint64_t b) { return b > kTooMany - a ? kTooMany : a + b; }
+
+Condition iota_condition(const MemoryBudget& budget, uint64_t len) {
+    check_result_fits(budget, 1, len);
     Condition c(len);
     for (uint64_t i = 0; i < len; ++i) c[i] = i;
     return c;
@@ -83,10 +60,10 @@ private:
 // Appends the shifted, joined combinations of `factors` to `out`; `out_elems`
 // tracks the number of positions held in `out` for the memory budget.
 void combine_into(const std::vector<const ConditionList*>& factors, const std::vector<uint64_t>& offsets,
-                  ConditionList& out, uint64_t& out_elems, InterruptPoll& poll) {
+                  ConditionList& out, uint64_t& out_elems, const MemoryBudget& budget, InterruptPoll& poll) {
     const size_t m = factors.size();
     if (m == 0) {
-        check_result_fits(out.size() + 1, out_elems);
+        check_result_fits(budget, out.size() + 1, out_elems);
         out.emplace_back();
         return;
     }
@@ -102,16 +79,16 @@ void combine_into(const std::vector<const ConditionList*>& factors, const std::v
     };
 
     uint64_t count = 1;
-    for (const ConditionList* f : factors) count = checked_mul(count, f->size());
+    for (const ConditionList* f : factors) count = budget.bytes(count, f->size());
     uint64_t elems = 0;
     for (size_t i = 0; i < joined; ++i) {
         uint64_t sum = 0;
-        for (const Condition& c : *factors[i]) sum = checked_add(sum, c.size());
-        elems = checked_add(elems, checked_mul(sum, count / factors[i]->size()));
+        for (const Condition& c : *factors[i]) sum = budget.sum(sum, c.size());
+        elems = budget.sum(elems, budget.bytes(sum, count / factors[i]->size()));
     }
-    const uint64_t total_count = checked_add(out.size(), count);
-    const uint64_t total_elems = checked_add(out_elems, elems);
-    check_result_fits(total_count, total_elems);
+    const uint64_t total_count = budget.sum(out.size(), count);
+    const uint64_t total_elems = budget.sum(out_elems, elems);
+    check_result_fits(budget, total_count, total_elems);
     out.reserve(total_count);
     out_elems = total_elems;
 
@@ -155,11 +132,19 @@ public:
     // again from itself, since the counts below it would be unbounded.
     void explore(const std::vector<NodeId>& roots, InterruptPoll& poll);
 
+    // Local indices fit: a graph holds fewer than 2^32 - 1 nodes.
     uint32_t local(NodeId id) const { return local_[id] - 1; }
     size_t size() const { return ids_.size(); }
 
-    // The number of leaves below `id` counted once per path (wrapping).
-    uint64_t repeated(NodeId id) const { return rep_[local(id)]; }
+    // The number of leaves below `id` counted once per path. It grows with
+    // the number of paths, so it can pass 64 bits on a small graph: then it
+    // is an error, never a wrapped count.
+    uint64_t repeated(NodeId id) const {
+        const uint64_t r = rep_[local(id)];
+        if (r == kTooMany)
+            throw TooLarge("repeated leaf count of node " + std::to_string(id) + " does not fit in 64 bits");
+        return r;
+    }
     // The number of distinct leaves below `id`.
     uint64_t unique(NodeId id, InterruptPoll& poll);
 
@@ -178,8 +163,8 @@ private:
     ZeroedArray<uint32_t> local_;  // node id -> local index + 1; 0 outside the region
     ZeroedArray<uint8_t> first_option_of_;  // option id -> region nodes it is first of (max 2)
     std::vector<NodeId> ids_;
-    std::vector<uint64_t> rep_;
-    std::vector<uint32_t> indeg_;  // edges into the node from region nodes
+    std::vector<uint64_t> rep_;    // repeated counts, kTooMany beyond 64 bits
+    std::vector<uint8_t> indeg_;   // edges into the node from region nodes (max 2)
     std::vector<uint8_t> done_;    // 0 while on the exploration path
     std::vector<uint8_t> tree_;    // every node below is reached by one path only
     std::vector<uint64_t> uniq_;
@@ -240,10 +225,10 @@ void Region::explore(const std::vector<NodeId>& roots, InterruptPoll& poll) {
                     break;
                 }
                 const uint32_t cl = local(c);
-                ++indeg_[cl];
+                if (indeg_[cl] < 2) ++indeg_[cl];
                 if (!done_[cl])
                     throw ValueError{"graph has a cycle through node " + std::to_string(c)};
-                t.acc += rep_[cl];
+                t.acc = saturating_add(t.acc, rep_[cl]);
             }
             if (descended) continue;
             const uint32_t li = t.li;
@@ -252,7 +237,7 @@ void Region::explore(const std::vector<NodeId>& roots, InterruptPoll& poll) {
             done_[li] = 1;
             post_.push_back(li);
             stack.pop_back();
-            if (!stack.empty()) stack.back().acc += r;
+            if (!stack.empty()) stack.back().acc = saturating_add(stack.back().acc, r);
         }
     }
     mark_trees();
@@ -287,6 +272,8 @@ uint64_t Region::unique(NodeId id, InterruptPoll& poll) {
     if (tree_[start]) return rep_[start];
     if (uniq_[start] != kUnknown) return uniq_[start];
     if (stamp_.empty()) stamp_.assign(ids_.size(), 0);
+    // One stamp per region node at most (the counts are memoized), so the
+    // stamps never run out.
     const uint32_t s = ++cur_stamp_;
     uint64_t count = 0;
     std::vector<uint32_t> stack{start};
@@ -298,7 +285,7 @@ uint64_t Region::unique(NodeId id, InterruptPoll& poll) {
         // Nothing below a tree node is reachable except through it, and it is
         // met once here, so its leaves are all new.
         if (tree_[li]) {
-            count += rep_[li];
+            count += rep_[li];  // distinct leaves: no more than the region holds
             continue;
         }
         for (Link o : g_.nodes[ids_[li]].options) {
@@ -371,8 +358,10 @@ struct Frame {
 
 class TreeConditions {
 public:
-    TreeConditions(const Graph& g, const OpCache& ops, bool adopt, Region& region, InterruptPoll& poll)
-        : g_(g), ops_(ops), adopt_(adopt), region_(region), poll_(poll), first_pos_(region.size(), kNone32) {}
+    TreeConditions(const Graph& g, const OpCache& ops, bool adopt, Region& region, const MemoryBudget& budget,
+                   InterruptPoll& poll)
+        : g_(g), ops_(ops), adopt_(adopt), region_(region), budget_(budget), poll_(poll),
+          first_pos_(region.size(), kNone32) {}
 
     ConditionList run(NodeId n);
 
@@ -395,6 +384,7 @@ private:
     const OpCache& ops_;
     bool adopt_;
     Region& region_;
+    const MemoryBudget& budget_;
     InterruptPoll& poll_;
     std::vector<uint32_t> first_pos_;  // scratch over local indices, kNone32 between uses
     std::vector<Frame> stack_;
@@ -431,6 +421,9 @@ void TreeConditions::push_frame(NodeId n, uint32_t slot, bool memoize) {
     fr.offs = offsets_.size();
     fr.lists = lists_.size();
     if (base.empty()) return;
+    // Base conditions are numbered in 32-bit words, kNone32 standing for none.
+    if (base.size() >= kNone32)
+        throw TooLarge("conditions of operator node " + std::to_string(n) + " number 2**32 - 1 or more");
 
     words_.resize(words_.size() + 3 * size_t(m) + base.size(), 0);
     uint32_t* w = words(fr);
@@ -468,7 +461,8 @@ void TreeConditions::push_frame(NodeId n, uint32_t slot, bool memoize) {
     if (!any_live) return;
 
     // Child offsets come from the distinct leaf counts; the last child's count
-    // is never needed.
+    // is never needed. The sum cannot wrap: fewer than 2^32 children, each
+    // with fewer than 2^32 distinct leaves.
     offsets_.resize(offsets_.size() + m);
     uint64_t acc = 0;
     for (uint32_t i = 0; i < m; ++i) {
@@ -549,7 +543,7 @@ ConditionList TreeConditions::run(NodeId n) {
             const uint32_t gp = group[i];
             if (flags[i] & kSel) {
                 if (!(flags[gp] & kHaveSel)) {
-                    lists_[fr.lists + m + gp] = ConditionList{iota_condition(region_.repeated(k[i]))};
+                    lists_[fr.lists + m + gp] = ConditionList{iota_condition(budget_, region_.repeated(k[i]))};
                     flags[gp] |= kHaveSel;
                 }
                 factors_[i] = &lists_[fr.lists + m + gp];
@@ -558,7 +552,7 @@ ConditionList TreeConditions::run(NodeId n) {
             }
         }
         frame_offsets_.assign(offsets_.begin() + fr.offs, offsets_.begin() + fr.offs + m);
-        combine_into(factors_, frame_offsets_, fr.result, fr.result_elems, poll_);
+        combine_into(factors_, frame_offsets_, fr.result, fr.result_elems, budget_, poll_);
         const uint32_t* last_use = words(fr) + m;
         for (uint32_t i = 0; i < m; ++i) {
             if (group[i] == i && last_use[i] == fr.bi) {
@@ -595,9 +589,9 @@ ConditionList minimal_conditions(ConditionList cands, uint64_t leaf_count, Inter
     const size_t n = cands.size();
     size_t empties = 0;
     while (empties < n && cands[empties].empty()) ++empties;
-    std::vector<std::pair<uint64_t, uint32_t>> by_first;  // (first element, index)
+    std::vector<std::pair<uint64_t, size_t>> by_first;  // (first element, index)
     by_first.reserve(n - empties);
-    for (size_t q = empties; q < n; ++q) by_first.emplace_back(cands[q][0], static_cast<uint32_t>(q));
+    for (size_t q = empties; q < n; ++q) by_first.emplace_back(cands[q][0], q);
     std::sort(by_first.begin(), by_first.end());
 
     std::vector<uint8_t> keep(n, 1);
@@ -610,7 +604,7 @@ ConditionList minimal_conditions(ConditionList cands, uint64_t leaf_count, Inter
         bool drop = false;
         for (size_t p = 0; p < c.size() && !drop; ++p) {
             auto it = std::lower_bound(by_first.begin(), by_first.end(),
-                                       std::make_pair(c[p], uint32_t(0)));
+                                       std::make_pair(c[p], size_t(0)));
             for (; it != by_first.end() && it->first == c[p] && it->second < j; ++it) {
                 poll.tick();
                 if (is_subset(cands[it->second], c)) {
@@ -641,7 +635,8 @@ ConditionList condition_combinations(const std::vector<ConditionList>& factors,
     for (const ConditionList& f : factors) ptrs.push_back(&f);
     ConditionList out;
     uint64_t elems = 0;
-    combine_into(ptrs, offsets, out, elems, poll);
+    const MemoryBudget budget("condition combinations result");
+    combine_into(ptrs, offsets, out, elems, budget, poll);
     return out;
 }
 
@@ -664,7 +659,11 @@ ConditionList _update_callable_conditions(const Graph& g, NodeId n, const OpCach
         Condition shifted;
         shifted.reserve(c.size() + 1);
         shifted.push_back(0);
-        for (uint64_t e : c) shifted.push_back(e + 1);
+        for (uint64_t e : c) {
+            if (e == ~uint64_t(0))
+                throw TooLarge("callable condition position " + std::to_string(e) + " + 1 does not fit in 64 bits");
+            shifted.push_back(e + 1);
+        }
         out.push_back(std::move(shifted));
     }
     return out;
@@ -676,7 +675,8 @@ ConditionList _tree_conditions(const Graph& g, NodeId n, const OpCache& ops, boo
     add_tree_roots(g, n, roots);
     Region region(g);
     region.explore(roots, poll);
-    return TreeConditions(g, ops, adopt, region, poll).run(n);
+    const MemoryBudget budget("tree conditions result");
+    return TreeConditions(g, ops, adopt, region, budget, poll).run(n);
 }
 
 ConditionList get_conditions(const Graph& g, NodeId v, const OpCache& ops, bool adopt) {
@@ -696,16 +696,18 @@ ConditionList get_conditions(const Graph& g, NodeId v, const OpCache& ops, bool 
     roots.push_back(s);
     Region region(g);
     region.explore(roots, poll);
-    const ConditionList tree = TreeConditions(g, ops, adopt, region, poll).run(f);
+    const MemoryBudget budget("conditions result");
+    const ConditionList tree = TreeConditions(g, ops, adopt, region, budget, poll).run(f);
 
     // The leaf sequence: every leaf once per path from `s`, depth first, left
     // to right. Only each position's distinct-leaf index is kept, plus the
     // number of positions of every distinct leaf.
     const uint64_t qlen = region.repeated(s);
-    check_scratch_fits(qlen, sizeof(uint32_t));
+    const MemoryBudget sequence_budget("conditions leaf sequence");
+    sequence_budget.check(sequence_budget.bytes(qlen, sizeof(uint32_t)));
     std::vector<uint32_t> q;
     q.reserve(qlen);
-    std::vector<uint32_t> occ;
+    std::vector<uint64_t> occ;  // positions of each distinct leaf: may pass 2^32
     {
         std::vector<uint32_t> leaf_index(region.size(), kNone32);
         std::vector<NodeId> stack{s};
@@ -735,7 +737,7 @@ ConditionList get_conditions(const Graph& g, NodeId v, const OpCache& ops, bool 
     // A condition survives when no distinct leaf has both selected and
     // unselected positions; it then selects the distinct leaves it touches.
     ConditionList survivors;
-    std::vector<uint32_t> hits(occ.size(), 0);
+    std::vector<uint64_t> hits(occ.size(), 0);
     std::vector<uint64_t> picked;
     std::vector<uint32_t> touched;
     for (const Condition& c : tree) {
@@ -759,7 +761,7 @@ ConditionList get_conditions(const Graph& g, NodeId v, const OpCache& ops, bool 
         std::sort(touched.begin(), touched.end());
         survivors.emplace_back(touched.begin(), touched.end());
     }
-    if (survivors.empty()) survivors.push_back(iota_condition(leaf_count));
+    if (survivors.empty()) survivors.push_back(iota_condition(budget, leaf_count));
     return minimal_conditions(std::move(survivors), leaf_count, poll);
 }
 

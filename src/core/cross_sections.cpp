@@ -3,6 +3,8 @@
 #include <limits>
 #include <unordered_set>
 
+#include "budget.hpp"
+#include "keyed_hash.hpp"
 #include "siphash.hpp"
 #include "traces.hpp"
 
@@ -64,14 +66,23 @@ private:
 //   cnt[x]    how many choices are node x (x a local id: trace nodes only);
 //   cover[v]  how many choices of other traces lie in the tail of trace v's
 //             choice; choice v is kept exactly when it is 0;
-//   the kept set's digest (two independent XORs of per-node hashes, the
-//   first being the fingerprint hash) and the score of the kept choices.
+//   the kept set's digest (two XORs of keyed per-node hashes; see below)
+//   and the score of the kept choices.
 // Moving one choice touches only the traces that hold its old or new node
 // (a trace never holds a node twice), so a step costs far less than testing
 // every tail again.
 class Odometer {
 public:
-    explicit Odometer(const Graph& g, const TraceList& tl) : tl_(tl), k_(tl.size()) {
+    Odometer(const Graph& g, const TraceList& tl, MemoryBudget& budget) : tl_(tl), k_(tl.size()) {
+        // Occurrences name their trace in 32 bits, and the per-node counts
+        // count traces in 32 bits.
+        if (k_ > UINT32_MAX) throw TooLarge("cross sections: 2**32 or more traces");
+        // The arrays below: per trace entry its local id, its occurrence and
+        // at most one local node's hashes, count and occurrence start; per
+        // trace its choice, cover and kept flag; per graph node a local id.
+        budget.add(tl.flat.size(), 2 * sizeof(uint32_t) + sizeof(Occ) + 2 * sizeof(uint64_t) + sizeof(size_t));
+        budget.add(k_, 2 * sizeof(size_t) + 1);
+        budget.add(g.size(), sizeof(Link));
         std::vector<Link> local(g.size(), kNoLink);
         loc_.resize(tl.flat.size());
         for (size_t i = 0; i < tl.flat.size(); ++i) {
@@ -86,11 +97,8 @@ public:
         h1_.resize(m);
         h2_.resize(m);
         for (size_t j = 0; j < m; ++j) {
-            h1_[j] = SipHasher13::hash_u64(node_[j]);
-            SipHasher13 h;
-            h.write_u64(node_[j]);
-            h.write_u64(1);
-            h2_[j] = h.finish();
+            h1_[j] = KeyedHasher::hash_u64(node_[j], 0);
+            h2_[j] = KeyedHasher::hash_u64(node_[j], 1);
         }
         // occurrences of each local node: (trace, position), grouped by node
         occ_start_.assign(m + 1, 0);
@@ -134,6 +142,7 @@ public:
     }
 
 private:
+    // A trace never holds a node twice, so a position is below the node count.
     struct Occ {
         uint32_t v, p;
     };
@@ -204,8 +213,18 @@ struct KeptDigestHash {
 // fingerprint is already in the seen set: only the first combination with
 // each kept set needs the leaf walk and the fingerprint. That combination is
 // also the first to produce its node set, so the order, the node lists and
-// the scores are those of the plain enumeration. Kept sets are told apart by
-// a 128-bit digest (probability of a mix-up about n^2 / 2^129 for n sets).
+// the scores are those of the plain enumeration.
+//
+// Kept sets are told apart by a 128-bit digest. Its per-node hashes are keyed
+// with a per-process random key: an XOR of unkeyed hashes is linear, and a
+// graph of a few hundred nodes could be built with two kept sets of equal
+// digest, dropping a result. Keyed, a mix-up is left to chance (probability
+// about n^2 / 2^129 for n sets). Storing the kept sets to compare them on a
+// hit would cost memory for every distinct kept set, and there can be far
+// more of those than results.
+//
+// The memory budget holds the trace list, the odometer, both seen sets and
+// the result (with the Python objects it becomes).
 std::vector<CrossSection> cross_sections_internal(const Graph& g,
                                                   const std::vector<NodeId>& targets) {
     TraceFlags up;
@@ -214,14 +233,19 @@ std::vector<CrossSection> cross_sections_internal(const Graph& g,
     up.val_nodes = true;
     up.above = true;
     up.below = false;
+    MemoryBudget budget("cross sections result");
     TraceList tl;
-    for (NodeId t : targets) traces_rec(g, t, up, tl);
+    for (NodeId t : targets) traces_rec(g, t, up, tl, budget, kTraceListCost);
 
     std::vector<CrossSection> result;
     for (size_t v = 0; v < tl.size(); ++v)
         if (tl.length(v) == 0) return result;
 
-    Odometer odo(g, tl);
+    // Per result: the record, a tuple, a list and the score; per node a
+    // pointer and an int.
+    constexpr uint64_t per_section = sizeof(CrossSection) + 56 + kPyListBytes + 32;
+    constexpr uint64_t per_node = sizeof(NodeId) + kPyIntBytes;
+    Odometer odo(g, tl, budget);
     std::unordered_set<uint64_t> seen;
     std::unordered_set<std::pair<uint64_t, uint64_t>, KeptDigestHash> kept_seen;
     LeafWalker walker(g);
@@ -236,14 +260,19 @@ std::vector<CrossSection> cross_sections_internal(const Graph& g,
         if (!first && d == last) continue;
         first = false;
         last = d;
+        budget.check(kSetEntryBytes);
         if (!kept_seen.insert(d).second) continue;
+        budget.add(kSetEntryBytes);
         nodes.clear();
         odo.kept_nodes(nodes);
-        const size_t kept = nodes.size();
-        uint64_t fp = d.first;
         walker.leaves(nodes, nodes);
-        for (size_t i = kept; i < nodes.size(); ++i) fp ^= SipHasher13::hash_u64(nodes[i]);
-        if (seen.insert(fp).second) result.push_back(CrossSection{nodes, odo.score()});
+        uint64_t fp = 0;
+        for (NodeId x : nodes) fp ^= SipHasher13::hash_u64(x);
+        budget.check(budget.sum(kSetEntryBytes + per_section, budget.bytes(nodes.size(), per_node)));
+        if (seen.insert(fp).second) {
+            budget.add(kSetEntryBytes + per_section + nodes.size() * per_node);
+            result.push_back(CrossSection{nodes, odo.score()});
+        }
     } while (odo.advance());
     return result;
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string>
+#include <utility>
 
 namespace kestrane {
 
@@ -17,6 +19,16 @@ struct Panic {
 
 // An ordinary failure that the Python layer raises as ValueError.
 struct ValueError {
+    std::string message;
+};
+
+// A result, a working set or a count too large to hold; `message` says which.
+// The Python layer raises it as MemoryError with that message. It is a
+// bad_alloc, so a handler of allocation failures that does not know it still
+// reports a MemoryError.
+struct TooLarge : std::bad_alloc {
+    explicit TooLarge(std::string m) : message(std::move(m)) {}
+    const char* what() const noexcept override { return message.c_str(); }
     std::string message;
 };
 

@@ -3,9 +3,10 @@
 #include <unordered_set>
 #include <utility>
 
+#include "budget.hpp"
 #include "clone.hpp"
 #include "fingerprint.hpp"
-#include "siphash.hpp"
+#include "keyed_hash.hpp"
 
 namespace kestrane {
 
@@ -24,7 +25,20 @@ struct Frame {
     size_t first = 0;
     size_t pool_pos = 0;
     bool matched = false;
+    uint64_t held = 0;  // bytes held in the memory budget for this frame
 };
+
+// Bytes a graph holds: its nodes and the link lists too long to sit inline.
+uint64_t graph_bytes(const Graph& g) {
+    uint64_t bytes = sizeof(Graph) + g.nodes.size() * sizeof(Node);
+    for (const Node& n : g.nodes)
+        for (const IdList* l : {&n.parents, &n.options, &n.children})
+            if (l->size() > 2) bytes += l->size() * sizeof(Link);
+    return bytes;
+}
+
+// Bytes a result graph holds, here and as its Python object.
+uint64_t result_bytes(const Graph& g) { return graph_bytes(g) + 64; }
 
 // A 128-bit digest of a branch's state; see state_digest.
 struct StateDigest {
@@ -36,9 +50,11 @@ struct StateDigestHash {
     size_t operator()(const StateDigest& d) const { return static_cast<size_t>(d.a); }
 };
 
+// The memory budget holds the results, the frames on the stack and both sets.
 struct GlueState {
     const Graph& input;
     std::optional<uint64_t> max_leaves;
+    MemoryBudget budget;
     std::unordered_set<uint64_t> seen;         // connection hashes already emitted
     std::unordered_set<StateDigest, StateDigestHash> states;  // branches entered (see branch)
     std::vector<Graph> results;
@@ -46,6 +62,28 @@ struct GlueState {
 
     const Graph& graph_of(const Frame& f) const { return f.owns ? f.own : input; }
     bool within(size_t nleaves) const { return !max_leaves || nleaves <= *max_leaves; }
+
+    void emit(Graph&& g) {
+        budget.add(result_bytes(g));
+        results.push_back(std::move(g));
+    }
+    // Whether `hash` is new; a new one is held in the budget.
+    bool first_sight(uint64_t hash) {
+        budget.check(kSetEntryBytes);
+        if (!seen.insert(hash).second) return false;
+        budget.add(kSetEntryBytes);
+        return true;
+    }
+    void push(Frame&& f) {
+        f.held = sizeof(Frame) + (f.owns ? graph_bytes(f.own) : 0) +
+                 (f.leaves.size() + f.candidates.size()) * sizeof(NodeId);
+        budget.add(f.held);
+        frames.push_back(std::move(f));
+    }
+    void pop() {
+        budget.release(frames.back().held);
+        frames.pop_back();
+    }
 };
 
 // The images of `ids` in a clone, or the internal failure `missing`.
@@ -67,12 +105,11 @@ std::vector<NodeId> translate(const std::vector<NodeId>& ids, size_t from, const
 void enter_outermost(GlueState& st, Frame&& f, bool trees_only) {
     const Graph& g = st.graph_of(f);
     if (trees_only) {
-        if (st.within(f.leaves.size())) st.results.push_back(clone_subgraph(g).graph);
+        if (st.within(f.leaves.size())) st.emit(clone_subgraph(g).graph);
         return;
     }
-    if (st.within(f.leaves.size()) && st.seen.insert(connection_hash(g)).second)
-        st.results.push_back(clone_subgraph(g).graph);
-    st.frames.push_back(std::move(f));
+    if (st.within(f.leaves.size()) && st.first_sight(connection_hash(g))) st.emit(clone_subgraph(g).graph);
+    st.push(std::move(f));
 }
 
 // The recursion's state on entering a branch: the compact clone of its graph
@@ -88,11 +125,13 @@ void enter_outermost(GlueState& st, Frame&& f, bool trees_only) {
 //
 // Only a 128-bit digest of the state is kept (two SipHash streams told apart
 // by their first word), so the memory per branch stays constant however large
-// the graph; telling two states apart by it fails with probability about
-// n^2 / 2^129 for n branches.
+// the graph. The streams are keyed with a per-process random key, so no graph
+// can be built to make two different states share a digest; by chance they
+// do with probability about n^2 / 2^129 for n branches. Comparing the states
+// on a hit instead would keep a whole graph per branch.
 StateDigest state_digest(const CloneResult& canon, const Graph& g, const std::vector<NodeId>& leaves,
                          const std::vector<NodeId>& candidates) {
-    SipHasher13 h1, h2;
+    KeyedHasher h1, h2;
     h1.write_u32(0);
     h2.write_u32(1);
     auto put = [&](uint32_t w) {
@@ -108,7 +147,9 @@ StateDigest state_digest(const CloneResult& canon, const Graph& g, const std::ve
         put(p.is_value() ? p.type_id() : 0);
     };
     auto put_ids = [&](const std::vector<NodeId>& ids) {
-        put(static_cast<uint32_t>(ids.size()));
+        // A caller's list may be longer than 32 bits can count.
+        h1.write_u64(ids.size());
+        h2.write_u64(ids.size());
         for (NodeId x : ids) {
             const Link m = canon.corr.find(x);
             put(m);
@@ -158,10 +199,12 @@ void branch(GlueState& st, const Frame& f, NodeId partner) {
     child.owns = true;
 
     CloneResult canon = clone_subgraph(child.own);
+    st.budget.check(kSetEntryBytes);
     if (!st.states.insert(state_digest(canon, child.own, child.leaves, child.candidates)).second) return;
-    if (st.within(child.leaves.size()) && st.seen.insert(connection_hash(canon.graph)).second)
-        st.results.push_back(std::move(canon.graph));
-    st.frames.push_back(std::move(child));
+    st.budget.add(kSetEntryBytes);
+    if (st.within(child.leaves.size()) && st.first_sight(connection_hash(canon.graph)))
+        st.emit(std::move(canon.graph));
+    st.push(std::move(child));
 }
 
 bool same_type(const Node& a, const Node& b) {
@@ -180,7 +223,7 @@ void glue_leaves_rec(GlueState& st) {
         poll.tick();
         Frame& f = st.frames.back();
         if (f.first >= f.leaves.size()) {
-            st.frames.pop_back();
+            st.pop();
             continue;
         }
         const Graph& g = st.graph_of(f);
@@ -204,7 +247,7 @@ void glue_leaves_rec(GlueState& st) {
         if (entered) continue;
 
         if (f.matched) {
-            st.frames.pop_back();
+            st.pop();
             continue;
         }
         ++f.first;
@@ -217,7 +260,7 @@ void glue_leaves_rec(GlueState& st) {
 std::vector<Graph> glue_leaves(const Graph& g, const std::vector<NodeId>& leaves,
                                const std::vector<NodeId>& candidates, bool trees_only,
                                std::optional<uint64_t> max_leaves) {
-    GlueState st{g, max_leaves, {}, {}, {}, {}};
+    GlueState st{g, max_leaves, MemoryBudget("glue_leaves result"), {}, {}, {}, {}};
     Frame top;
     top.owns = false;
     top.leaves = leaves;

@@ -16,7 +16,7 @@ void index_panic(uint64_t len, uint64_t index) {
 // ---- construction -------------------------------------------------------
 
 static NodeId append_node(Graph& g, Kind kind, Payload payload) {
-    if (g.nodes.size() >= kMaxNodes) throw std::bad_alloc();
+    if (g.nodes.size() >= kMaxNodes) throw TooLarge(kTooManyNodes);
     Node n;
     n.kind = kind;
     n.payload = payload;

@@ -17,6 +17,8 @@ namespace kestrane {
 using Link = uint32_t;
 constexpr uint64_t kMaxNodes = 0xFFFFFFFEu;
 constexpr Link kNoLink = 0xFFFFFFFFu;
+constexpr const char* kTooManyNodes = "a graph holds at most 4294967294 nodes";
+constexpr const char* kTooManyIds = "a link list holds at most 4294967295 ids";
 
 // A growable list of node ids in insertion order, duplicates kept. Up to two
 // ids live inline (most link lists of a layered graph are that short); longer
@@ -67,15 +69,15 @@ public:
     }
     // Makes room for `n` ids in all.
     void reserve(size_t n) {
-        if (n > UINT32_MAX) throw std::bad_alloc();
+        if (n > UINT32_MAX) throw TooLarge(kTooManyIds);
         if (n > rep_.cap) reserve_exact(static_cast<uint32_t>(n));
     }
     // The capacity after a full list of `cap` ids grows: doubled, at most the
-    // largest count the 32-bit size can hold; std::bad_alloc when the list is
+    // largest count the 32-bit size can hold; TooLarge when the list is
     // already that long.
     static uint32_t grown_capacity(uint32_t cap) {
         constexpr uint64_t kMax = UINT32_MAX;
-        if (cap >= kMax) throw std::bad_alloc();
+        if (cap >= kMax) throw TooLarge(kTooManyIds);
         const uint64_t doubled = uint64_t(cap) * 2;
         return static_cast<uint32_t>(doubled > kMax ? kMax : doubled);
     }

@@ -119,8 +119,11 @@ void append_eligible(const Node& x, const TraceFlags& f, std::vector<Link>& out,
 }  // namespace
 
 TraceList traces(const Graph& g, NodeId start, const TraceFlags& flags) {
+    // Held here, then as a Python list of lists.
+    constexpr TraceCost cost{kTraceListCost.per_trace + kPyListBytes, kTraceListCost.per_node + kPyIntBytes};
+    MemoryBudget budget("traces result");
     TraceList out;
-    traces_rec(g, start, flags, out);
+    traces_rec(g, start, flags, out, budget, cost);
     return out;
 }
 
@@ -130,7 +133,8 @@ TraceList traces(const Graph& g, NodeId start, const TraceFlags& flags) {
 // from its `begin` to the next frame's `begin` (to the end for the top frame),
 // holding its eligible next nodes, and `next` is the one to enter next; so the
 // nodes are entered, and the traces end, exactly in the recursive order.
-void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList& out) {
+void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList& out, MemoryBudget& budget,
+                TraceCost cost) {
     struct Frame {
         Link x;
         bool recorded;
@@ -157,6 +161,8 @@ void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList
         const size_t begin = pending.size();
         append_eligible(node, flags, pending, in_a, in_b);
         if (pending.size() == begin) {
+            // A path never repeats a node, so its length is below 2^32.
+            budget.add(cost.per_trace + path.size() * cost.per_node);
             out.flat.insert(out.flat.end(), path.begin(), path.end());
             out.ends.push_back(out.flat.size());
         }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "budget.hpp"
 #include "graph.hpp"
 
 namespace kestrane {
@@ -34,11 +35,23 @@ struct TraceList {
 };
 
 // Every path from `start` through the eligible links, each as the list of its
-// recorded nodes; see traces_rec for the order.
+// recorded nodes; see traces_rec for the order. MemoryError (TooLarge) when
+// the traces and the Python lists they become would not fit in the memory
+// budget.
 TraceList traces(const Graph& g, NodeId start, const TraceFlags& flags);
+
+// The bytes a trace list holds per trace and per recorded node, for the
+// memory budget.
+struct TraceCost {
+    uint64_t per_trace;
+    uint64_t per_node;
+};
+constexpr TraceCost kTraceListCost{sizeof(size_t), sizeof(Link)};
+
 // Appends the traces from `start` to `out` (cross sections concatenate the
-// traces of several starts).
-void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList& out);
+// traces of several starts), holding each one in `budget` at `cost`.
+void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList& out, MemoryBudget& budget,
+                TraceCost cost);
 
 // Whether some node of `nodes` lies above `start`, climbing from value nodes
 // to their `parents` and from operators to their `parent`; nodes of `skip`

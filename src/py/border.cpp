@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "../core/budget.hpp"
 #include "../core/errors.hpp"
 #include "ref.hpp"
 #include "state.hpp"
@@ -48,6 +49,8 @@ void raise_current_failure() {
         raise_panic(p.message);
     } catch (const ValueError& e) {
         PyErr_SetString(PyExc_ValueError, e.message.c_str());
+    } catch (const TooLarge& e) {
+        PyErr_SetString(PyExc_MemoryError, e.message.c_str());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {

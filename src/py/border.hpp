@@ -26,7 +26,8 @@ void raise_panic(const std::string& message);
 // Inside a catch: sets the Python error for the in-flight C++ exception.
 //   PyErrSet -> the error already set     Panic -> PanicException(message)
 //   Interrupted -> the signal's error     ValueError -> ValueError(message)
-//   std::bad_alloc -> MemoryError         anything else -> PanicException
+//   TooLarge -> MemoryError(message)      std::bad_alloc -> MemoryError
+//   anything else -> PanicException
 void raise_current_failure();
 
 // Runs `f` and turns every C++ failure into a Python exception. Not noexcept:

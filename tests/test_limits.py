@@ -1,0 +1,152 @@
+"""Counts and results too large to hold: errors that say what was too large,
+never wrapped counts or a process killed for want of memory."""
+
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import kestrane
+
+from twins import py_conditions
+from twins.py_traces import PyGraph
+
+
+def op(conditions):
+    return {"conditions": conditions, "has_callable": False, "cumulative": False}
+
+
+def ladder(levels, start=None, end=None, g=None):
+    """A chain of `levels` diamonds (operator 7 -> two values -> operator 8
+    each -> the next value): 2**levels paths from its top to its bottom."""
+    g = g or kestrane.RustGraph()
+    c = g.add_value_with_payload(0, 0) if start is None else start
+    for i in range(levels):
+        p = g.add_op_with_payload(7)
+        g.connect_value_to_op(c, p)
+        nxt = end if end is not None and i == levels - 1 else g.add_value_with_payload(0, 0)
+        for _ in range(2):
+            v = g.add_value_with_payload(0, 0)
+            g.connect_op_to_value(p, v)
+            q = g.add_op_with_payload(8)
+            g.connect_value_to_op(v, q)
+            g.connect_op_to_value(q, nxt)
+        c = nxt
+    return g
+
+
+@pytest.mark.parametrize("levels, call, top, message", [
+    # 2**64 positions per child: the count wrapped to 0 and gave [[]]
+    (65, "tree", [[0, 1]], "repeated leaf count of node 3 does not fit in 64 bits"),
+    (65, "get", [[0, 1]], "repeated leaf count of node 3 does not fit in 64 bits"),
+    (65, "get", [[]], "repeated leaf count of node 0 does not fit in 64 bits"),
+    (63, "tree", [[0, 1]], "tree conditions result exceeds the memory budget"),
+    (63, "get", [[]], "conditions leaf sequence exceeds the memory budget"),
+])
+def test_counts_beyond_64_bits_are_errors(levels, call, top, message):
+    g = ladder(levels)
+    ops = {7: op(top), 8: op([[]])}
+    with pytest.raises(MemoryError) as info:
+        if call == "tree":
+            kestrane.tree_conditions(g, 1, ops, False)
+        else:
+            kestrane.get_conditions(g, 0, ops, False)
+    assert str(info.value) == message
+
+
+def test_callable_position_that_cannot_move_right():
+    g = kestrane.RustGraph()
+    n = g.add_op_with_payload(4)
+    g.connect_op_to_value(n, g.add_value_with_payload(9, 0))
+    ops = {4: {"conditions": [[1]], "has_callable": True, "cumulative": False}, 9: op([[1, 2**64 - 1]])}
+    with pytest.raises(MemoryError, match=r"^callable condition position 18446744073709551615 \+ 1 does not fit"):
+        kestrane.update_callable_conditions(g, n, ops)
+    ops[9] = op([[1, 2**64 - 2]])
+    assert kestrane.update_callable_conditions(g, n, ops) == [[0, 2, 2**64 - 1]]
+
+
+def test_huge_counts_that_are_never_needed():
+    ops = {7: op([[]]), 8: op([[]])}
+    assert kestrane.tree_conditions(ladder(70), 1, ops, False) == [[]]
+    assert kestrane.tree_conditions(ladder(2), 1, {7: op([[0, 1]]), 8: op([[]])}, False) == [[0, 1, 1, 2]]
+
+
+def test_leaf_met_along_many_paths():
+    # Leaf x is a child of the top operator and the bottom of a ladder below
+    # it, so it stands at 2**9 + 1 positions; a condition selecting one of
+    # them is contradictory.
+    g = kestrane.RustGraph()
+    root = g.add_value_with_payload(0, 0)
+    top = g.add_op_with_payload(5)
+    g.connect_value_to_op(root, top)
+    x, a, y = (g.add_value_with_payload(0, 0) for _ in range(3))
+    for v in (x, a, y):
+        g.connect_op_to_value(top, v)
+    ladder(9, start=a, end=x, g=g)
+    ops = {5: op([[0], [2], [1, 2]]), 7: op([[]]), 8: op([[]])}
+    expected = py_conditions.get_conditions(PyGraph.from_rust(g), root, ops, False)
+    assert kestrane.get_conditions(g, root, ops, False) == expected
+
+
+BUDGET_SCRIPT = """
+import sys
+sys.path.insert(0, {tests!r})
+import kestrane
+from test_limits import ladder, op
+
+def star(n):
+    g = kestrane.RustGraph()
+    g.add_value_with_payload(0, 1)
+    g.add_op_with_payload(1)
+    g.connect_value_to_op(0, 1)
+    for i in range(n):
+        g.add_value_with_payload(i, 5)
+        g.connect_op_to_value(1, 2 + i)
+    return g
+
+def comb(n):
+    # root -> c_i -> leaf_i: every leaf's trace has three choices
+    g = star(n)
+    for i in range(n):
+        q = g.add_op_with_payload(2)
+        g.connect_value_to_op(2 + i, q)
+        g.connect_op_to_value(q, g.add_value_with_payload(0, 0))
+    return g
+
+def attempt(name, call):
+    try:
+        r = call()
+        print(name, "ok", len(r))
+    except MemoryError as e:
+        print(name, "MemoryError", e)
+
+big = ladder(12)
+attempt("traces", lambda: big.traces(0, True, True, True, False, True))
+attempt("small traces", lambda: ladder(2).traces(0, True, True, True, False, True))
+attempt("cross_sections", lambda: comb(12).cross_sections([15 + 2 * i for i in range(12)]))
+attempt("small cross_sections", lambda: comb(2).cross_sections([5, 7]))
+attempt("glue_leaves", lambda: kestrane.glue_leaves(star(8), list(range(2, 10)), [], False))
+attempt("small glue_leaves", lambda: kestrane.glue_leaves(star(3), [2, 3, 4], [], False))
+attempt("tree_conditions",
+        lambda: kestrane.tree_conditions(star(12), 1, {{1: op([[i] for i in range(12)] * 1000)}}, False))
+attempt("condition_combinations", lambda: kestrane.condition_combinations([[[0]] * 100] * 3, []))
+"""
+
+
+def test_enumerations_keep_to_the_memory_budget():
+    script = BUDGET_SCRIPT.format(tests=os.path.dirname(os.path.abspath(__file__)))
+    env = dict(os.environ, KESTRANE_MEMORY_BUDGET="200000")
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.splitlines() == [
+        "traces MemoryError traces result exceeds the memory budget",
+        "small traces ok 4",
+        "cross_sections MemoryError cross sections result exceeds the memory budget",
+        "small cross_sections ok 5",
+        "glue_leaves MemoryError glue_leaves result exceeds the memory budget",
+        "small glue_leaves ok 4",
+        "tree_conditions MemoryError tree conditions result exceeds the memory budget",
+        "condition_combinations MemoryError condition combinations result exceeds the memory budget",
+    ]
