@@ -5,12 +5,12 @@
 #include <string>
 
 #include "budget.hpp"
+#include "walks.hpp"
 
 namespace kestrane {
 
 namespace {
 
-constexpr uint32_t kNone32 = 0xFFFFFFFFu;
 constexpr uint64_t kUnknown = ~uint64_t(0);
 
 // ---- memory budget --------------------------------------------------------
@@ -361,7 +361,7 @@ public:
     TreeConditions(const Graph& g, const OpCache& ops, bool adopt, Region& region, const MemoryBudget& budget,
                    InterruptPoll& poll)
         : g_(g), ops_(ops), adopt_(adopt), region_(region), budget_(budget), poll_(poll),
-          first_pos_(region.size(), kNone32) {}
+          first_pos_(region.size(), kNoLink) {}
 
     ConditionList run(NodeId n);
 
@@ -386,7 +386,7 @@ private:
     Region& region_;
     const MemoryBudget& budget_;
     InterruptPoll& poll_;
-    std::vector<uint32_t> first_pos_;  // scratch over local indices, kNone32 between uses
+    std::vector<uint32_t> first_pos_;  // scratch over local indices, kNoLink between uses
     std::vector<Frame> stack_;
     std::vector<uint32_t> words_;
     std::vector<uint64_t> offsets_;
@@ -421,8 +421,8 @@ void TreeConditions::push_frame(NodeId n, uint32_t slot, bool memoize) {
     fr.offs = offsets_.size();
     fr.lists = lists_.size();
     if (base.empty()) return;
-    // Base conditions are numbered in 32-bit words, kNone32 standing for none.
-    if (base.size() >= kNone32)
+    // Base conditions are numbered in 32-bit words, kNoLink standing for none.
+    if (base.size() >= kNoLink)
         throw TooLarge("conditions of operator node " + std::to_string(n) + " number 2**32 - 1 or more");
 
     words_.resize(words_.size() + 3 * size_t(m) + base.size(), 0);
@@ -433,11 +433,11 @@ void TreeConditions::push_frame(NodeId n, uint32_t slot, bool memoize) {
     uint32_t* live = w + 3 * size_t(m);
     for (uint32_t i = 0; i < m; ++i) {
         uint32_t& fp = first_pos_[region_.local(k[i])];
-        if (fp == kNone32) fp = i;
+        if (fp == kNoLink) fp = i;
         group[i] = fp;
-        last_use[i] = kNone32;
+        last_use[i] = kNoLink;
     }
-    for (Link x : k) first_pos_[region_.local(x)] = kNone32;
+    for (Link x : k) first_pos_[region_.local(x)] = kNoLink;
 
     // A base condition is abandoned when one node stands at two unselected
     // positions; deciding that before any child is expanded spares the work.
@@ -709,7 +709,7 @@ ConditionList get_conditions(const Graph& g, NodeId v, const OpCache& ops, bool 
     q.reserve(qlen);
     std::vector<uint64_t> occ;  // positions of each distinct leaf: may pass 2^32
     {
-        std::vector<uint32_t> leaf_index(region.size(), kNone32);
+        std::vector<uint32_t> leaf_index(region.size(), kNoLink);
         std::vector<NodeId> stack{s};
         while (!stack.empty()) {
             poll.tick();
@@ -725,7 +725,7 @@ ConditionList get_conditions(const Graph& g, NodeId v, const OpCache& ops, bool 
                 continue;
             }
             uint32_t& li = leaf_index[region.local(x)];
-            if (li == kNone32) {
+            if (li == kNoLink) {
                 li = static_cast<uint32_t>(occ.size());
                 occ.push_back(0);
             }

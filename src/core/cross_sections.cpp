@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "budget.hpp"
+#include "walks.hpp"
 #include "keyed_hash.hpp"
 #include "siphash.hpp"
 #include "traces.hpp"
@@ -202,10 +203,6 @@ private:
     uint64_t da_ = 0, db_ = 0, score_ = 0;
 };
 
-struct KeptDigestHash {
-    size_t operator()(const std::pair<uint64_t, uint64_t>& d) const { return static_cast<size_t>(d.first); }
-};
-
 }  // namespace
 
 // The full node set of a combination is its kept set plus the leaves that
@@ -225,7 +222,7 @@ struct KeptDigestHash {
 //
 // The memory budget holds the trace list, the odometer, both seen sets and
 // the result (with the Python objects it becomes).
-std::vector<CrossSection> cross_sections_internal(const Graph& g,
+std::vector<CrossSection> cross_sections(const Graph& g,
                                                   const std::vector<NodeId>& targets) {
     TraceFlags up;
     up.me_too = true;
@@ -247,15 +244,15 @@ std::vector<CrossSection> cross_sections_internal(const Graph& g,
     constexpr uint64_t per_node = sizeof(NodeId) + kPyIntBytes;
     Odometer odo(g, tl, budget);
     std::unordered_set<uint64_t> seen;
-    std::unordered_set<std::pair<uint64_t, uint64_t>, KeptDigestHash> kept_seen;
+    std::unordered_set<Digest128, Digest128Hash> kept_seen;
     LeafWalker walker(g);
     std::vector<NodeId> nodes;
     InterruptPoll poll;
     bool first = true;
-    std::pair<uint64_t, uint64_t> last{};
+    Digest128 last{};
     do {
         poll.tick();
-        const std::pair<uint64_t, uint64_t> d{odo.digest_a(), odo.digest_b()};
+        const Digest128 d{odo.digest_a(), odo.digest_b()};
         // Consecutive combinations often keep the same set: skip the look-up.
         if (!first && d == last) continue;
         first = false;

@@ -17,6 +17,6 @@ struct CrossSection {
 // Every distinct cross section formed by choosing one value node on each
 // upward value trace of each target, in the order the combinations first
 // produce them.
-std::vector<CrossSection> cross_sections_internal(const Graph& g, const std::vector<NodeId>& targets);
+std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeId>& targets);
 
 }  // namespace kestrane

@@ -40,23 +40,13 @@ uint64_t graph_bytes(const Graph& g) {
 // Bytes a result graph holds, here and as its Python object.
 uint64_t result_bytes(const Graph& g) { return graph_bytes(g) + 64; }
 
-// A 128-bit digest of a branch's state; see state_digest.
-struct StateDigest {
-    uint64_t a, b;
-    bool operator==(const StateDigest& o) const { return a == o.a && b == o.b; }
-};
-
-struct StateDigestHash {
-    size_t operator()(const StateDigest& d) const { return static_cast<size_t>(d.a); }
-};
-
 // The memory budget holds the results, the frames on the stack and both sets.
 struct GlueState {
     const Graph& input;
     std::optional<uint64_t> max_leaves;
     MemoryBudget budget;
     std::unordered_set<uint64_t> seen;         // connection hashes already emitted
-    std::unordered_set<StateDigest, StateDigestHash> states;  // branches entered (see branch)
+    std::unordered_set<Digest128, Digest128Hash> states;  // branches entered (see branch)
     std::vector<Graph> results;
     std::vector<Frame> frames;
 
@@ -129,7 +119,7 @@ void enter_outermost(GlueState& st, Frame&& f, bool trees_only) {
 // can be built to make two different states share a digest; by chance they
 // do with probability about n^2 / 2^129 for n branches. Comparing the states
 // on a hit instead would keep a whole graph per branch.
-StateDigest state_digest(const CloneResult& canon, const Graph& g, const std::vector<NodeId>& leaves,
+Digest128 state_digest(const CloneResult& canon, const Graph& g, const std::vector<NodeId>& leaves,
                          const std::vector<NodeId>& candidates) {
     KeyedHasher h1, h2;
     h1.write_u32(0);
@@ -160,14 +150,14 @@ StateDigest state_digest(const CloneResult& canon, const Graph& g, const std::ve
     for (const Node& node : canon.graph.nodes) {
         put(static_cast<uint32_t>(node.kind));
         put_payload(node.payload);
-        put(node.parent_);
+        put(node.parent_link);
         put_list(node.parents);
         put_list(node.options);
         put_list(node.children);
     }
     put_ids(leaves);
     put_ids(candidates);
-    return StateDigest{h1.finish(), h2.finish()};
+    return Digest128{h1.finish(), h2.finish()};
 }
 
 // Glues leaves[f.first] onto `partner` in a new clone and enters that branch

@@ -42,6 +42,3 @@ std::vector<NodeId> nodes_of_kind(const Graph& g, bool val_nodes, bool op_nodes)
 bool same_spec(const Graph& g, NodeId a, NodeId b);
 
 }  // namespace kestrane
-
-// Walks are declared with the graph while every user still reaches them here.
-#include "walks.hpp"

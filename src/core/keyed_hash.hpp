@@ -3,12 +3,23 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <random>
 
 #include "siphash.hpp"
 
 namespace kestrane {
+
+// A 128-bit digest (two independent 64-bit hashes) and its hash for unordered
+// sets: the first half is already a keyed hash.
+struct Digest128 {
+    uint64_t a, b;
+    bool operator==(const Digest128& o) const { return a == o.a && b == o.b; }
+};
+struct Digest128Hash {
+    size_t operator()(const Digest128& d) const { return static_cast<size_t>(d.a); }
+};
 
 // A SipHash-1-3 stream that begins with a secret 128-bit key drawn at random
 // once per process. Without the key its values cannot be predicted, so no

@@ -32,7 +32,7 @@ struct Payload {
 };
 
 struct Node {
-    Link parent_ = kNoLink;  // on an operator: the value node above it
+    Link parent_link = kNoLink;  // on an operator: the value node above it
     Kind kind;
     Payload payload;
     IdList parents;   // on a value node: operators above it
@@ -41,10 +41,10 @@ struct Node {
 
     bool is_value() const { return kind == Kind::Value; }
     bool is_op() const { return kind == Kind::Op; }
-    bool has_parent() const { return parent_ != kNoLink; }
-    NodeId parent() const { return parent_; }
-    void set_parent(NodeId p) { parent_ = static_cast<Link>(p); }
-    void clear_parent() { parent_ = kNoLink; }
+    bool has_parent() const { return parent_link != kNoLink; }
+    NodeId parent() const { return parent_link; }
+    void set_parent(NodeId p) { parent_link = static_cast<Link>(p); }
+    void clear_parent() { parent_link = kNoLink; }
 };
 
 // The node array relocates nodes bytewise (realloc). A Node qualifies: its

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "id_set.hpp"
+
 namespace kestrane {
 
 namespace {
@@ -63,19 +65,6 @@ private:
     static constexpr size_t kScanLimit = 32;
     size_t n_;
     std::vector<bool> dense_;
-};
-
-// A set of node ids given by the caller, for membership only.
-class IdSet {
-public:
-    explicit IdSet(std::vector<NodeId> ids) : ids_(std::move(ids)) {
-        std::sort(ids_.begin(), ids_.end());
-    }
-    bool empty() const { return ids_.empty(); }
-    bool contains(NodeId x) const { return std::binary_search(ids_.begin(), ids_.end(), x); }
-
-private:
-    std::vector<NodeId> ids_;
 };
 
 // Appends the eligible next nodes of `x`: the entries of its neighbour list

@@ -8,14 +8,6 @@ namespace kestrane {
 
 // ---- walks and leaves ---------------------------------------------------
 
-SkipSet::SkipSet(std::vector<NodeId> ids) : ids_(std::move(ids)) {
-    std::sort(ids_.begin(), ids_.end());
-}
-
-bool SkipSet::contains(NodeId id) const {
-    return std::binary_search(ids_.begin(), ids_.end(), id);
-}
-
 // Pops x; a skipped or already listed x is passed over, otherwise it is listed
 // and its links are pushed in reverse so that they pop in this order:
 //   value node:    parents (if above), then options (if below)
@@ -23,7 +15,7 @@ bool SkipSet::contains(NodeId id) const {
 // which is the depth-first pre-order of the recursive walk. The visited test at
 // pop time lists every node at its first visit in that order.
 std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, bool below,
-                                   const SkipSet& skip) {
+                                   const IdSet& skip) {
     std::vector<NodeId> out;
     const size_t n = g.nodes.size();
     // Room for every node up front: pages that a short walk never touches cost
@@ -54,7 +46,7 @@ std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, boo
 }
 
 std::vector<NodeId> walk(const Graph& g, NodeId start, bool above, bool below) {
-    return walk_with_skip(g, start, above, below, SkipSet());
+    return walk_with_skip(g, start, above, below, IdSet());
 }
 
 std::vector<NodeId> walk_from_root(const Graph& g, bool above, bool below) {
@@ -62,7 +54,7 @@ std::vector<NodeId> walk_from_root(const Graph& g, bool above, bool below) {
     return walk(g, g.root_id, above, below);
 }
 
-std::vector<NodeId> leaves_with_skip(const Graph& g, const SkipSet& skip) {
+std::vector<NodeId> leaves_with_skip(const Graph& g, const IdSet& skip) {
     std::vector<NodeId> out;
     if (!g.has_valid_root()) return out;
     for (NodeId x : walk_with_skip(g, g.root_id, false, true, skip)) {
@@ -72,6 +64,6 @@ std::vector<NodeId> leaves_with_skip(const Graph& g, const SkipSet& skip) {
     return out;
 }
 
-std::vector<NodeId> leaves(const Graph& g) { return leaves_with_skip(g, SkipSet()); }
+std::vector<NodeId> leaves(const Graph& g) { return leaves_with_skip(g, IdSet()); }
 
 }  // namespace kestrane

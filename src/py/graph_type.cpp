@@ -12,6 +12,7 @@
 #include "../core/fingerprint.hpp"
 #include "../core/graph.hpp"
 #include "../core/traces.hpp"
+#include "../core/walks.hpp"
 #include "call.hpp"
 #include "compat.hpp"
 #include "ref.hpp"
@@ -201,7 +202,7 @@ PyObject* is_below_body(Graph& g, Call& c) {
 }
 
 PyObject* cross_sections_body(Graph& g, Call& c) {
-    const std::vector<CrossSection> r = cross_sections_internal(g, c.node_ids(0));
+    const std::vector<CrossSection> r = kestrane::cross_sections(g, c.node_ids(0));
     GcPause pause;
     return list_of(r.size(), [&](size_t i) {
         Ref nodes(node_list(r[i].nodes));
