@@ -284,14 +284,20 @@ class Progress:
             self.last = now
 
 
+def _unpickled(task: Callable[[int, Sequence[GraphDesc]], R], first: int, batch: bytes) -> R:
+    return task(first, pickle.loads(batch))
+
+
 def run_batches(executor: Executor, workers: int, label: str,
                 task: Callable[[int, Sequence[GraphDesc]], R],
                 items: Sequence[GraphDesc]) -> list[R]:
     """Runs `task(first, batch)` over consecutive batches of `items` and
     returns the results in batch order. About eight batches per worker keep
     them all busy while the per-task cost stays small; at most two per worker
-    are in flight at a time. If a task fails, the batches not yet started are
-    cancelled and its exception is raised here."""
+    are in flight at a time. A batch travels as one pickled blob: a Dask
+    client would otherwise walk through every tuple in it looking for
+    futures, which costs more than the work. If a task fails, the batches not
+    yet started are cancelled and its exception is raised here."""
     size = max(16, -(-len(items) // (8 * workers)))
     starts = range(0, len(items), size)
     results: dict[int, R] = {}
@@ -303,7 +309,8 @@ def run_batches(executor: Executor, workers: int, label: str,
         while next_batch < len(starts) or pending:
             while next_batch < len(starts) and len(pending) < 2 * workers:
                 first = starts[next_batch]
-                pending[executor.submit(task, first, items[first:first + size])] = next_batch
+                batch = pickle.dumps(items[first:first + size], pickle.HIGHEST_PROTOCOL)
+                pending[executor.submit(_unpickled, task, first, batch)] = next_batch
                 next_batch += 1
             finished, _ = wait(pending, return_when=FIRST_COMPLETED)
             for future in finished:
