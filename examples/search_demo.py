@@ -333,7 +333,11 @@ def executor_for(workers: int | None, dask: str | None) -> Iterator[tuple[Execut
         if workers is None:
             yield SerialExecutor(), 1, "in this process"
             return
-        pool = ProcessPoolExecutor(workers)
+        # Workers are not forked from this process, which may have threads
+        # (a Dask client's, say) that a fork would copy mid-step.
+        methods = multiprocessing.get_all_start_methods()
+        context = multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
+        pool = ProcessPoolExecutor(workers, mp_context=context)
         try:
             yield pool, workers, f"on {workers} worker processes"
         except BaseException:
