@@ -11,6 +11,8 @@ PY := $(VENV)/bin/python
 # Warnings are errors in CI.
 WERROR ?= $(if $(CI),ON,OFF)
 PYTEST_ARGS ?=
+# What `make build` installs besides the module; the demo needs none of it.
+EXTRAS ?= [test]
 
 .PHONY: demo test build clean
 
@@ -28,8 +30,9 @@ build: $(VENV)/.ready
 	$(PY) -m pip install -q --no-build-isolation \
 	    -C cmake.define.KESTRANE_WERROR=$(WERROR) \
 	    -C cmake.define.KESTRANE_SANITIZE=$(if $(SAN_FLAGS),ON,OFF) \
-	    -C build-dir=build/$(notdir $(VENV)) ".[test]"
+	    -C build-dir=build/$(notdir $(VENV)) ".$(EXTRAS)"
 
+demo: EXTRAS =
 demo: build
 	$(PY) examples/search_demo.py
 

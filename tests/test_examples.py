@@ -1,7 +1,10 @@
 """The demos a newcomer runs first."""
 
+import multiprocessing
+import re
 import subprocess
 import sys
+from functools import partial
 from pathlib import Path
 
 import pytest
@@ -9,12 +12,59 @@ import pytest
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
 
-@pytest.mark.parametrize("script, expect", [
-    ("demo.py", "leaves: [2, 3]"),
-    ("search_demo.py", "complete programs in the last step"),
-])
-def test_example_runs(script, expect):
-    proc = subprocess.run([sys.executable, str(EXAMPLES / script)], capture_output=True, text=True,
-                          timeout=300)
+def run(script, *args):
+    proc = subprocess.run([sys.executable, str(EXAMPLES / script), *args], capture_output=True,
+                          text=True, timeout=300)
     assert proc.returncode == 0, proc.stderr
-    assert expect in proc.stdout
+    return proc.stdout
+
+
+@pytest.mark.parametrize("script, args, expect", [
+    ("demo.py", [], "leaves: [2, 3]"),
+    ("search_demo.py", [], "6 complete programs in the last step, the first 5:"),
+    ("search_demo.py", ["--help"], "usage: search_demo.py"),
+])
+def test_example_runs(script, args, expect):
+    assert expect in run(script, *args)
+
+
+@pytest.fixture
+def dask_cluster():
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  host="127.0.0.1", scheduler_port=0,
+                                  dashboard_address=":0") as cluster:
+        yield cluster.scheduler_address
+
+
+@pytest.mark.parametrize("where", ["processes", "dask"])
+def test_search_demo_spread_over_workers_reports_as_serial(where, request):
+    args = (["--workers", "2"] if where == "processes"
+            else ["--dask", request.getfixturevalue("dask_cluster")])
+
+    def report(*args):
+        return re.sub(r"\d+\.\d+ s", "_ s", run("search_demo.py", "5", *args))
+
+    assert report(*args) == report()
+
+
+@pytest.mark.parametrize("dask, bad, error", [
+    # a payload that is no integer: the worker's TypeError comes back as it is
+    (None, ((("x", 0),), ((),), 0), TypeError),
+    # a link to a missing node: the graph's PanicException does not pickle, so
+    # a RuntimeError that names it comes back instead
+    ("local", (((0, 0),), ((9,),), 0), RuntimeError),
+])
+def test_search_demo_failing_worker(dask, bad, error, monkeypatch):
+    if dask:
+        pytest.importorskip("distributed")
+    monkeypatch.syspath_prepend(str(EXAMPLES))
+    import search_demo as sd
+
+    good = sd.describe_graph(sd.element(0))
+    with pytest.raises(error) as info:
+        with sd.executor_for(2, dask) as (executor, workers, _):
+            sd.run_batches(executor, workers, "glue", partial(sd.glue_and_inspect_batch, 3),
+                           [good] * 40 + [bad] + [good] * 40)
+    assert "while gluing candidate 40 of step 3: " in info.value.__notes__[0]
+    assert not multiprocessing.active_children()
