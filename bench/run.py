@@ -257,16 +257,18 @@ pe = plain_edges(edges)
 def rss():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+import importlib
+mod = importlib.import_module(lib)  # the library's own pages are not the graph's
 import gc; gc.collect()
 before = rss()
 if lib == "kestrane":
-    import kestrane; g = build_kestrane(kestrane, nodes, edges)
+    g = build_kestrane(mod, nodes, edges)
 elif lib == "rustworkx":
-    import rustworkx as rx; g = rx.PyDiGraph(); g.add_nodes_from(range(len(nodes))); g.add_edges_from_no_data(pe)
+    g = mod.PyDiGraph(); g.add_nodes_from(range(len(nodes))); g.add_edges_from_no_data(pe)
 elif lib == "igraph":
-    import igraph as ig; g = ig.Graph(n=len(nodes), edges=pe, directed=True)
+    g = mod.Graph(n=len(nodes), edges=pe, directed=True)
 else:
-    import networkx as nx; g = nx.DiGraph(); g.add_nodes_from(range(len(nodes))); g.add_edges_from(pe)
+    g = mod.DiGraph(); g.add_nodes_from(range(len(nodes))); g.add_edges_from(pe)
 gc.collect()
 print((rss() - before) / len(nodes))
 """

@@ -148,7 +148,7 @@ Digest128 state_digest(const CloneResult& canon, const Graph& g, const std::vect
     };
     put(static_cast<uint32_t>(canon.graph.nodes.size()));
     for (const Node& node : canon.graph.nodes) {
-        put(static_cast<uint32_t>(node.kind));
+        put(static_cast<uint32_t>(node.kind()));
         put_payload(node.payload);
         put(node.parent_link);
         put_list(node.parents);

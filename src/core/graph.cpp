@@ -15,21 +15,18 @@ void index_panic(uint64_t len, uint64_t index) {
 
 // ---- construction -------------------------------------------------------
 
-static NodeId append_node(Graph& g, Kind kind, Payload payload) {
+static NodeId append_node(Graph& g, Payload payload) {
     if (g.nodes.size() >= kMaxNodes) throw TooLarge(kTooManyNodes);
-    Node n;
-    n.kind = kind;
-    n.payload = payload;
-    g.nodes.push_back(std::move(n));
+    g.nodes.emplace_back().payload = payload;
     return g.nodes.size() - 1;
 }
 
 NodeId add_value_with_payload(Graph& g, uint32_t val_id, uint32_t type_id) {
-    return append_node(g, Kind::Value, Payload::value(val_id, type_id));
+    return append_node(g, Payload::value(val_id, type_id));
 }
 
 NodeId add_op_with_payload(Graph& g, uint32_t op_id) {
-    return append_node(g, Kind::Op, Payload::op(op_id));
+    return append_node(g, Payload::op(op_id));
 }
 
 // Both ids are checked, and room is made in every list the link grows,
@@ -63,7 +60,7 @@ std::vector<NodeId> nodes_of_kind(const Graph& g, bool val_nodes, bool op_nodes)
     }
     const Kind want = val_nodes ? Kind::Value : Kind::Op;
     for (size_t i = 0; i < g.nodes.size(); ++i)
-        if (g.nodes[i].kind == want) out.push_back(i);
+        if (g.nodes[i].kind() == want) out.push_back(i);
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -14,45 +15,47 @@ namespace kestrane {
 
 enum class Kind : uint8_t { Value = 0, Op = 1 };
 
-// The payload's own variant, kept apart from `kind` and read by the operations
-// that use payloads (the two always agree in a graph built here).
+// A node's kind and its payload: a value node carries a val_id and a type_id,
+// an operator an op_id. The kind is stored once, here.
 struct Payload {
-    enum class Tag : uint8_t { Value = 0, Op = 1 };
-    Tag tag;
+    Kind tag;
     uint32_t a;  // val_id, or op_id
     uint32_t b;  // type_id (value payload only)
 
-    static Payload value(uint32_t val_id, uint32_t type_id) { return {Tag::Value, val_id, type_id}; }
-    static Payload op(uint32_t op_id) { return {Tag::Op, op_id, 0}; }
-    bool is_value() const { return tag == Tag::Value; }
-    bool is_op() const { return tag == Tag::Op; }
+    static Payload value(uint32_t val_id, uint32_t type_id) { return {Kind::Value, val_id, type_id}; }
+    static Payload op(uint32_t op_id) { return {Kind::Op, op_id, 0}; }
+    bool is_value() const { return tag == Kind::Value; }
+    bool is_op() const { return tag == Kind::Op; }
     uint32_t val_id() const { return a; }
     uint32_t type_id() const { return b; }
     uint32_t op_id() const { return a; }
 };
 
+// 64 bytes: with the node array aligned to 64, every node is one cache line.
 struct Node {
     Link parent_link = kNoLink;  // on an operator: the value node above it
-    Kind kind;
-    Payload payload;
+    Payload payload{};
     IdList parents;   // on a value node: operators above it
     IdList options;   // on a value node: operators below it
     IdList children;  // on an operator: value nodes below it
 
-    bool is_value() const { return kind == Kind::Value; }
-    bool is_op() const { return kind == Kind::Op; }
+    Kind kind() const { return payload.tag; }
+    bool is_value() const { return payload.is_value(); }
+    bool is_op() const { return payload.is_op(); }
     bool has_parent() const { return parent_link != kNoLink; }
     NodeId parent() const { return parent_link; }
     void set_parent(NodeId p) { parent_link = static_cast<Link>(p); }
     void clear_parent() { parent_link = kNoLink; }
 };
 
+constexpr size_t kCacheLine = 64;
+static_assert(sizeof(Node) == kCacheLine, "a node fills one cache line");
+
 // The node array relocates nodes bytewise (realloc). A Node qualifies: its
 // fields before `parents` are trivially copyable, and the rest is exactly
 // three link lists, each of which qualifies (see IdList::Rep).
 static_assert(std::is_standard_layout_v<Node>, "offsetof needs a standard-layout Node");
-static_assert(std::is_trivially_copyable_v<Payload> && std::is_trivially_copyable_v<Kind> &&
-                  std::is_trivially_copyable_v<Link>,
+static_assert(std::is_trivially_copyable_v<Payload> && std::is_trivially_copyable_v<Link>,
               "a Node's plain fields must copy bytewise");
 static_assert(offsetof(Node, parents) + 3 * sizeof(IdList) == sizeof(Node) &&
                   offsetof(Node, options) == offsetof(Node, parents) + sizeof(IdList) &&
@@ -60,8 +63,11 @@ static_assert(offsetof(Node, parents) + 3 * sizeof(IdList) == sizeof(Node) &&
               "a Node ends in its three link lists and holds nothing else");
 
 // The node array. It grows with realloc, which moves large blocks by remapping
-// pages instead of copying them; a Node holds no pointer into itself, so it can
-// be relocated bytewise. Offers the vector operations the code uses.
+// pages instead of copying them (nodes may be relocated bytewise, see above).
+// Nodes start on a cache-line boundary: the block has room for one line more,
+// and when a realloc returns it at another alignment the nodes are moved to
+// the boundary (large blocks keep their alignment, so that move is small).
+// Offers the vector operations the code uses.
 class NodeList {
 public:
     NodeList() = default;
@@ -69,11 +75,13 @@ public:
         reserve(o.size_);
         for (const Node& n : o) push_back(n);
     }
-    NodeList(NodeList&& o) noexcept : data_(o.data_), size_(o.size_), cap_(o.cap_) {
+    NodeList(NodeList&& o) noexcept : block_(o.block_), data_(o.data_), size_(o.size_), cap_(o.cap_) {
+        o.block_ = nullptr;
         o.data_ = nullptr;
         o.size_ = o.cap_ = 0;
     }
     NodeList& operator=(NodeList o) noexcept {
+        std::swap(block_, o.block_);
         std::swap(data_, o.data_);
         std::swap(size_, o.size_);
         std::swap(cap_, o.cap_);
@@ -81,7 +89,7 @@ public:
     }
     ~NodeList() {
         clear();
-        std::free(data_);
+        std::free(block_);
     }
 
     size_t size() const { return size_; }
@@ -97,10 +105,14 @@ public:
 
     void reserve(size_t n) {
         if (n <= cap_) return;
-        if (n > SIZE_MAX / sizeof(Node)) throw std::bad_alloc();
-        void* p = std::realloc(static_cast<void*>(data_), n * sizeof(Node));
+        if (n > (SIZE_MAX - kCacheLine) / sizeof(Node)) throw std::bad_alloc();
+        const size_t old_offset = offset();
+        char* p = static_cast<char*>(std::realloc(block_, n * sizeof(Node) + kCacheLine));
         if (!p) throw std::bad_alloc();
-        data_ = static_cast<Node*>(p);
+        const size_t new_offset = (kCacheLine - reinterpret_cast<uintptr_t>(p) % kCacheLine) % kCacheLine;
+        if (new_offset != old_offset && size_) std::memmove(p + new_offset, p + old_offset, size_ * sizeof(Node));
+        block_ = p;
+        data_ = reinterpret_cast<Node*>(p + new_offset);
         cap_ = n;
     }
     void push_back(const Node& n) {
@@ -113,6 +125,13 @@ public:
         new (data_ + size_) Node(std::move(n));
         ++size_;
     }
+    // A new default node at the end, made in place.
+    Node& emplace_back() {
+        if (size_ == cap_) reserve(cap_ ? grown(cap_) : 8);
+        Node* n = new (data_ + size_) Node();
+        ++size_;
+        return *n;
+    }
     void clear() {
         for (size_t i = 0; i < size_; ++i) data_[i].~Node();
         size_ = 0;
@@ -123,7 +142,9 @@ private:
         if (cap > SIZE_MAX / 2 / sizeof(Node)) throw std::bad_alloc();
         return cap * 2;
     }
+    size_t offset() const { return block_ ? reinterpret_cast<char*>(data_) - static_cast<char*>(block_) : 0; }
 
+    void* block_ = nullptr;
     Node* data_ = nullptr;
     size_t size_ = 0;
     size_t cap_ = 0;
