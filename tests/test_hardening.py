@@ -17,9 +17,9 @@ ROOT = Path(__file__).resolve().parent.parent
 UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
 
 
-def run_python(code, timeout=120):
+def run_python(code, timeout=120, env=None):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=timeout)
+                          text=True, timeout=timeout, env=env)
 
 
 # ---- a daemon thread inside a call when the interpreter exits -------------
@@ -43,6 +43,7 @@ time.sleep(0.2)
 """
 
 
+@pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer's stack bookkeeping does not follow a forced unwind")
 @pytest.mark.parametrize("call", ["g.walk(SlowIdx())", "g.is_below(0, Fresh())"])
 def test_daemon_thread_in_a_call_at_exit(call):
     for _ in range(3):
@@ -130,11 +131,12 @@ def test_link_list_growth_rule():
     if not cxx or not (core / "id_list.hpp").exists():
         pytest.skip("needs a C++ compiler and the source tree")
     exe = Path(os.environ.get("TMPDIR", "/tmp")) / f"kestrane_idlist_{os.getpid()}"
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}  # no sanitizer runtime in the compiler
     build = subprocess.run([cxx, "-std=c++17", "-O1", "-I", str(core), str(ROOT / "tests/cpp/idlist_growth.cpp"),
-                            str(core / "graph.cpp"), "-o", str(exe)], capture_output=True, text=True)
+                            str(core / "graph.cpp"), str(core / "node_blocks.cpp"), "-o", str(exe)], capture_output=True, text=True, env=env)
     assert build.returncode == 0, build.stderr
     try:
-        proc = subprocess.run([str(exe)], capture_output=True, text=True)
+        proc = subprocess.run([str(exe)], capture_output=True, text=True, env=env)
     finally:
         exe.unlink(missing_ok=True)
     assert proc.returncode == 0, proc.stderr

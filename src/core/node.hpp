@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "id_list.hpp"
+#include "node_blocks.hpp"
 
 namespace kestrane {
 
@@ -89,7 +90,7 @@ public:
     }
     ~NodeList() {
         clear();
-        std::free(block_);
+        if (block_) give_node_block(block_, cap_ * sizeof(Node) + kCacheLine);
     }
 
     size_t size() const { return size_; }
@@ -106,9 +107,16 @@ public:
     void reserve(size_t n) {
         if (n <= cap_) return;
         if (n > (SIZE_MAX - kCacheLine) / sizeof(Node)) throw std::bad_alloc();
+        const size_t bytes = n * sizeof(Node) + kCacheLine;
+        size_t kept_size = 0;
+        char* p = block_ ? nullptr : static_cast<char*>(take_node_block(bytes, &kept_size));
+        if (p) {
+            n = (kept_size - kCacheLine) / sizeof(Node);
+        } else {
+            p = static_cast<char*>(std::realloc(block_, bytes));
+            if (!p) throw std::bad_alloc();
+        }
         const size_t old_offset = offset();
-        char* p = static_cast<char*>(std::realloc(block_, n * sizeof(Node) + kCacheLine));
-        if (!p) throw std::bad_alloc();
         const size_t new_offset = (kCacheLine - reinterpret_cast<uintptr_t>(p) % kCacheLine) % kCacheLine;
         if (new_offset != old_offset && size_) std::memmove(p + new_offset, p + old_offset, size_ * sizeof(Node));
         block_ = p;

@@ -4,8 +4,21 @@
 #include <exception>
 #include <new>
 
+#if defined(__GLIBCXX__) && __has_include(<cxxabi.h>)
+#include <cxxabi.h>
+#define KESTRANE_FORCED_UNWIND 1
+#endif
+#if defined(__clang__)
+#define KESTRANE_NO_SANITIZE_UNDEFINED __attribute__((no_sanitize("undefined")))
+#elif defined(__GNUC__)
+#define KESTRANE_NO_SANITIZE_UNDEFINED __attribute__((no_sanitize_undefined))
+#else
+#define KESTRANE_NO_SANITIZE_UNDEFINED
+#endif
+
 #include "../core/budget.hpp"
 #include "../core/errors.hpp"
+#include "compat.hpp"
 #include "ref.hpp"
 #include "state.hpp"
 
@@ -38,10 +51,18 @@ void raise_panic(const std::string& message) {
     PyErr_SetObject(type, text.get());
 }
 
-void raise_current_failure() {
+// The forced unwind's object is not a C++ object: the sanitizer's check of the
+// reference bound to it does not apply here.
+KESTRANE_NO_SANITIZE_UNDEFINED void raise_current_failure() {
     try {
         throw;
-    } catch (const PyErrSet&) {
+    }
+#ifdef KESTRANE_FORCED_UNWIND
+    catch (abi::__forced_unwind&) {
+        throw;
+    }
+#endif
+    catch (const PyErrSet&) {
         if (!PyErr_Occurred()) raise_panic("a Python error was reported but none is set");
     } catch (const Interrupted&) {
         if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
@@ -56,7 +77,9 @@ void raise_current_failure() {
     } catch (const std::exception& e) {
         raise_panic(e.what());
     } catch (...) {
-        // guarded() has let a forced unwind pass before calling here.
+#ifndef KESTRANE_FORCED_UNWIND
+        if (!has_thread_state()) throw;  // a thread ended some other way
+#endif
         raise_panic("unknown C++ exception");
     }
 }

@@ -6,10 +6,6 @@
 #include <Python.h>
 
 #include <string>
-#if defined(__GLIBCXX__) && __has_include(<cxxabi.h>)
-#include <cxxabi.h>
-#define KESTRANE_FORCED_UNWIND 1
-#endif
 
 namespace kestrane::py {
 
@@ -23,7 +19,9 @@ struct PyErrSet {};
 // PanicException, created once per process.
 PyObject* panic_exception();
 void raise_panic(const std::string& message);
-// Inside a catch: sets the Python error for the in-flight C++ exception.
+// Inside a catch: sets the Python error for the in-flight C++ exception. A
+// thread that the host is ending (a forced unwind, or any exception on a
+// thread without a thread state) has nothing to report to: it is rethrown.
 //   PyErrSet -> the error already set     Panic -> PanicException(message)
 //   Interrupted -> the signal's error     ValueError -> ValueError(message)
 //   TooLarge -> MemoryError(message)      std::bad_alloc -> MemoryError
@@ -32,20 +30,13 @@ void raise_current_failure();
 
 // Runs `f` and turns every C++ failure into a Python exception. Not noexcept:
 // a daemon thread that wants the interpreter lock while the host finalises is
-// ended by the host with a forced unwind (abi::__forced_unwind on glibc), which
-// must pass through untouched, since the thread no longer has a thread state
-// to report anything with.
+// ended by the host with a forced unwind, which must pass through untouched
+// (raise_current_failure() rethrows it).
 template <class F>
 PyObject* guarded(F&& f) {
     try {
         return f();
-    }
-#ifdef KESTRANE_FORCED_UNWIND
-    catch (abi::__forced_unwind&) {
-        throw;
-    }
-#endif
-    catch (...) {
+    } catch (...) {
         raise_current_failure();
         return nullptr;
     }

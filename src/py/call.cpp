@@ -102,6 +102,11 @@ static bool match_impl(const Signature& sig, PyObject** argv, PyObject* const* p
 }
 
 bool Call::match(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    // The common call: positional arguments only, none missing or extra.
+    if ((!kwnames || PyTuple_GET_SIZE(kwnames) == 0) && nargs >= sig_.nrequired && nargs <= sig_.nparams) {
+        for (Py_ssize_t i = 0; i < nargs; ++i) argv_[i] = args[i];
+        return true;
+    }
     Keywords kw;
     kw.names = kwnames && PyTuple_GET_SIZE(kwnames) ? kwnames : nullptr;
     kw.values = args + nargs;

@@ -52,8 +52,37 @@ inline bool has_thread_state() {
 #elif PY_VERSION_HEX >= 0x030C0000
     return _PyThreadState_UncheckedGet() != nullptr;  // this thread's own
 #else
-    // Before 3.12 the unchecked state is the lock holder's, not this thread's.
-    return PyGILState_Check() != 0;
+    // Before 3.12 the unchecked state is the lock holder's, not this thread's:
+    // this thread has its state when it is the holder.
+    PyThreadState* mine = PyGILState_GetThisThreadState();
+    return mine != nullptr && mine == _PyThreadState_UncheckedGet();
+#endif
+}
+
+// The value of an int (`o` passes PyLong_Check) that fits one internal digit:
+// true and *v set, or false for a larger one.
+inline bool small_long_value(PyObject* o, long long* v) {
+#if PY_VERSION_HEX >= 0x030C0000
+    auto* l = reinterpret_cast<PyLongObject*>(o);
+    if (!PyUnstable_Long_IsCompact(l)) return false;
+    *v = PyUnstable_Long_CompactValue(l);
+    return true;
+#else
+    const Py_ssize_t size = Py_SIZE(o);
+    if (size < -1 || size > 1) return false;
+    *v = size == 0 ? 0 : size * static_cast<long long>(reinterpret_cast<PyLongObject*>(o)->ob_digit[0]);
+    return true;
+#endif
+}
+
+// An empty dict with room for `n` entries (no resizes while it fills), where
+// the host offers it; a plain empty dict otherwise.
+inline PyObject* new_dict_for(Py_ssize_t n) {
+#if PY_VERSION_HEX < 0x030E0000
+    return _PyDict_NewPresized(n);
+#else
+    (void)n;
+    return PyDict_New();
 #endif
 }
 

@@ -14,6 +14,8 @@ void cannot_cast(PyObject* o, const char* target) {
 }
 
 NodeId to_node_id(PyObject* o) {
+    long long small;
+    if (PyLong_Check(o) && small_long_value(o, &small) && small >= 0) return static_cast<NodeId>(small);
     if (PyLong_Check(o)) {
         const unsigned long long v = PyLong_AsUnsignedLongLong(o);
         if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_py();
@@ -28,6 +30,7 @@ NodeId to_node_id(PyObject* o) {
 
 uint32_t to_u32(PyObject* o) {
     long long v;
+    if (PyLong_Check(o) && small_long_value(o, &v) && v >= 0 && v <= 0xFFFFFFFFLL) return static_cast<uint32_t>(v);
     if (PyLong_Check(o)) {
         v = PyLong_AsLongLong(o);
     } else {

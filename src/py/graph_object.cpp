@@ -27,18 +27,22 @@ void destroy_graph_object(PyObject* o) {
     Py_DECREF(type);
 }
 
+// Every entry point holds the interpreter lock while it takes, holds and
+// releases access (none releases the lock; the module does not declare itself
+// free-threading safe, so the host keeps the lock on), so the flag needs no
+// read-modify-write instruction: plain loads and stores are enough, and save a
+// locked instruction on every call.
 bool AccessGuard::try_take(GraphObject* obj, Access kind) {
     release();
     if (kind == Access::None) return true;
     std::atomic<int64_t>& flag = obj->borrow;
+    const int64_t cur = flag.load(std::memory_order_relaxed);
     if (kind == Access::Exclusive) {
-        int64_t expected = 0;
-        if (!flag.compare_exchange_strong(expected, -1, std::memory_order_acquire)) return false;
+        if (cur != 0) return false;
+        flag.store(-1, std::memory_order_relaxed);
     } else {
-        int64_t cur = flag.load(std::memory_order_relaxed);
-        do {
-            if (cur < 0) return false;
-        } while (!flag.compare_exchange_weak(cur, cur + 1, std::memory_order_acquire));
+        if (cur < 0) return false;
+        flag.store(cur + 1, std::memory_order_relaxed);
     }
     obj_ = obj;
     kind_ = kind;
@@ -54,10 +58,9 @@ void AccessGuard::take(GraphObject* obj, Access kind) {
 
 void AccessGuard::release() {
     if (!obj_) return;
-    if (kind_ == Access::Exclusive)
-        obj_->borrow.store(0, std::memory_order_release);
-    else
-        obj_->borrow.fetch_sub(1, std::memory_order_release);
+    std::atomic<int64_t>& flag = obj_->borrow;
+    flag.store(kind_ == Access::Exclusive ? 0 : flag.load(std::memory_order_relaxed) - 1,
+               std::memory_order_relaxed);
     obj_ = nullptr;
     kind_ = Access::None;
 }

@@ -141,8 +141,9 @@ PyObject* equality_hash_body(Graph& g, Call&) { return py_int(kestrane::equality
 
 // ---- clone, graft and merge ----------------------------------------------------
 
-PyObject* corr_dict(const Corr& corr) {
-    Ref dict(PyDict_New());
+// `count` is the number of mapped entries (the clone's size).
+PyObject* corr_dict(const Corr& corr, size_t count) {
+    Ref dict(new_dict_for(static_cast<Py_ssize_t>(count)));
     if (!dict) throw_py();
     corr.for_each([&](NodeId src, NodeId copy) {
         Ref k(py_int(src));
@@ -154,7 +155,7 @@ PyObject* corr_dict(const Corr& corr) {
 
 PyObject* clone_subgraph_body(Graph& g, Call&) {
     CloneResult r = kestrane::clone_subgraph(g);
-    Ref dict(corr_dict(r.corr));
+    Ref dict(corr_dict(r.corr, r.graph.size()));
     Ref graph(wrap_graph(std::move(r.graph)));
     return steal_tuple({graph.release(), dict.release()});
 }
