@@ -36,14 +36,19 @@ for _name in ("networkx", "rustworkx", "igraph"):
         PEERS[_name] = None
 
 
-def median_time(fn, repeat):
+def run_times(fn, repeat):
+    """The wall times of `repeat` runs of fn, each after a collection."""
     times = []
     for _ in range(repeat):
         gc.collect()
         t0 = time.perf_counter()
         fn()
         times.append(time.perf_counter() - t0)
-    return statistics.median(times)
+    return times
+
+
+def median_time(fn, repeat):
+    return statistics.median(run_times(fn, repeat))
 
 
 # ---- targets and rows ----------------------------------------------------------------

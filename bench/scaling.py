@@ -7,10 +7,8 @@ plots time against n. Each figure is the fastest of a few runs.
 Runs as part of run.py, or alone: python bench/scaling.py [--quick] [--plot PATH]
 """
 
-import gc
 import math
 import os
-import time
 
 import kestrane
 
@@ -27,13 +25,7 @@ def repeats(n):
 def best_time(fn, repeat):
     """The fastest of `repeat` runs: on a shared machine the least disturbed
     one, which is what the fitted exponent should see."""
-    times = []
-    for _ in range(repeat):
-        gc.collect()
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
+    return min(run.run_times(fn, repeat))
 
 
 def kestrane_times(nodes, edges, r):

@@ -189,6 +189,22 @@ def _name_candidate(err: BaseException, doing: str, step: int, index: int,
     return None
 
 
+@contextmanager
+def _naming_candidate(doing: str, step: int, index: int, desc: GraphDesc) -> Iterator[None]:
+    """Runs the body for one candidate; an error it raises comes out naming
+    that candidate (see _name_candidate)."""
+    try:
+        yield
+    except (KeyboardInterrupt, SystemExit, GeneratorExit):
+        raise
+    except BaseException as err:
+        stand_in = _name_candidate(err, doing, step, index, desc)
+        if stand_in is None:
+            raise
+        # not chained: the cause would have to pickle too
+        raise stand_in from None
+
+
 def graft_batch(step: int, elements: dict[int, GraphDesc], first: int,
                 batch: Sequence[GraphDesc]) -> list[tuple[Key, GraphDesc]]:
     """Grafts every element onto every open leaf of the right type, for
@@ -199,7 +215,7 @@ def graft_batch(step: int, elements: dict[int, GraphDesc], first: int,
     out: list[tuple[Key, GraphDesc]] = []
     seen: set[Key] = set()
     for i, desc in enumerate(batch):
-        try:
+        with _naming_candidate("grafting onto", step, first + i, desc):
             g = rebuild(desc)
             for leaf in g.leaves():
                 want = leaf_type(g, leaf)
@@ -211,14 +227,6 @@ def graft_batch(step: int, elements: dict[int, GraphDesc], first: int,
                     if key not in seen:
                         seen.add(key)
                         out.append((key, describe_graph(new_graph)))
-        except (KeyboardInterrupt, SystemExit):
-            raise
-        except BaseException as err:
-            stand_in = _name_candidate(err, "grafting onto", step, first + i, desc)
-            if stand_in is None:
-                raise
-            # not chained: the cause would have to pickle too
-            raise stand_in from None
     return out
 
 
@@ -230,7 +238,7 @@ def glue_and_inspect_batch(step: int, first: int,
     glued = conditions = sections = 0
     complete: list[str] = []
     for i, desc in enumerate(batch):
-        try:
+        with _naming_candidate("gluing", step, first + i, desc):
             g = rebuild(desc)
             leaves = g.leaves()
             if len(leaves) >= 2:
@@ -240,14 +248,6 @@ def glue_and_inspect_batch(step: int, first: int,
             sections += len(g.cross_sections(leaves))
             if not leaves:
                 complete.append(program(desc))
-        except (KeyboardInterrupt, SystemExit):
-            raise
-        except BaseException as err:
-            stand_in = _name_candidate(err, "gluing", step, first + i, desc)
-            if stand_in is None:
-                raise
-            # not chained: the cause would have to pickle too
-            raise stand_in from None
     return glued, conditions, sections, complete
 
 

@@ -179,6 +179,32 @@ def ladder(depth):
     return make_graph(nodes, edges), len(nodes) - 1
 
 
+def op(conditions, has_callable=False, cumulative=False):
+    """One operator's entry of an op snapshot."""
+    return {"conditions": conditions, "has_callable": has_callable, "cumulative": cumulative}
+
+
+def diamonds(levels, start=None, end=None, g=None):
+    """Value c0 -> operator 7 over [a, b]; a and b -> operator 8 over [c1]; and
+    so on down to a leaf: 2**levels paths from the top to the one leaf. With
+    `g`, the ladder is added to that graph, from value node `start` down to
+    value node `end` (new nodes where either is None)."""
+    g = kestrane.RustGraph() if g is None else g
+    c = g.add_value_with_payload(0, 0) if start is None else start
+    for i in range(levels):
+        p = g.add_op_with_payload(7)
+        g.connect_value_to_op(c, p)
+        nxt = end if end is not None and i == levels - 1 else g.add_value_with_payload(0, 0)
+        for _ in range(2):
+            v = g.add_value_with_payload(0, 0)
+            g.connect_op_to_value(p, v)
+            q = g.add_op_with_payload(8)
+            g.connect_value_to_op(v, q)
+            g.connect_op_to_value(q, nxt)
+        c = nxt
+    return g
+
+
 INTERRUPT_SCRIPT = """
 import signal, sys, time
 sys.path.insert(0, {tests!r})

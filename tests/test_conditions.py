@@ -6,15 +6,11 @@ import random
 import pytest
 
 import kestrane
-from helpers import make_graph, panic_type
+from helpers import diamonds, make_graph, op, panic_type
 from twins import py_conditions
 from twins.py_traces import PyGraph
 
 cc = kestrane.condition_combinations
-
-
-def op(conditions, has_callable=False, cumulative=False):
-    return {"conditions": conditions, "has_callable": has_callable, "cumulative": cumulative}
 
 
 # Graphs below are (nodes, edges) for make_graph; LEAF is a value node with
@@ -261,25 +257,6 @@ def test_cycle_below_the_node_is_a_value_error():
     # not reached: a value node's tree conditions never look below its options
     assert kestrane.tree_conditions(g, 2, {8: op([[0]])}, False) == []
     assert kestrane.update_callable_conditions(g, 3, {8: op([[0]])}) == [[0]]
-
-
-def diamonds(levels):
-    """Value c0 -> operator 7 over [a, b]; a and b -> operator 8 over [c1]; and
-    so on down to a leaf: 2**levels paths from the top to the one leaf."""
-    g = kestrane.RustGraph()
-    c = g.add_value_with_payload(0, 0)
-    for _ in range(levels):
-        p = g.add_op_with_payload(7)
-        g.connect_value_to_op(c, p)
-        nxt = g.add_value_with_payload(0, 0)
-        for _ in range(2):
-            v = g.add_value_with_payload(0, 0)
-            g.connect_op_to_value(p, v)
-            q = g.add_op_with_payload(8)
-            g.connect_value_to_op(v, q)
-            g.connect_op_to_value(q, nxt)
-        c = nxt
-    return g
 
 
 def test_shared_subtrees_are_not_cycles():

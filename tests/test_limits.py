@@ -10,31 +10,9 @@ import pytest
 
 import kestrane
 
+from helpers import diamonds, op
 from twins import py_conditions
 from twins.py_traces import PyGraph
-
-
-def op(conditions):
-    return {"conditions": conditions, "has_callable": False, "cumulative": False}
-
-
-def ladder(levels, start=None, end=None, g=None):
-    """A chain of `levels` diamonds (operator 7 -> two values -> operator 8
-    each -> the next value): 2**levels paths from its top to its bottom."""
-    g = g or kestrane.RustGraph()
-    c = g.add_value_with_payload(0, 0) if start is None else start
-    for i in range(levels):
-        p = g.add_op_with_payload(7)
-        g.connect_value_to_op(c, p)
-        nxt = end if end is not None and i == levels - 1 else g.add_value_with_payload(0, 0)
-        for _ in range(2):
-            v = g.add_value_with_payload(0, 0)
-            g.connect_op_to_value(p, v)
-            q = g.add_op_with_payload(8)
-            g.connect_value_to_op(v, q)
-            g.connect_op_to_value(q, nxt)
-        c = nxt
-    return g
 
 
 @pytest.mark.parametrize("levels, call, top, message", [
@@ -46,7 +24,7 @@ def ladder(levels, start=None, end=None, g=None):
     (63, "get", [[]], "conditions leaf sequence exceeds the memory budget"),
 ])
 def test_counts_beyond_64_bits_are_errors(levels, call, top, message):
-    g = ladder(levels)
+    g = diamonds(levels)
     ops = {7: op(top), 8: op([[]])}
     with pytest.raises(MemoryError) as info:
         if call == "tree":
@@ -69,8 +47,8 @@ def test_callable_position_that_cannot_move_right():
 
 def test_huge_counts_that_are_never_needed():
     ops = {7: op([[]]), 8: op([[]])}
-    assert kestrane.tree_conditions(ladder(70), 1, ops, False) == [[]]
-    assert kestrane.tree_conditions(ladder(2), 1, {7: op([[0, 1]]), 8: op([[]])}, False) == [[0, 1, 1, 2]]
+    assert kestrane.tree_conditions(diamonds(70), 1, ops, False) == [[]]
+    assert kestrane.tree_conditions(diamonds(2), 1, {7: op([[0, 1]]), 8: op([[]])}, False) == [[0, 1, 1, 2]]
 
 
 def test_leaf_met_along_many_paths():
@@ -84,7 +62,7 @@ def test_leaf_met_along_many_paths():
     x, a, y = (g.add_value_with_payload(0, 0) for _ in range(3))
     for v in (x, a, y):
         g.connect_op_to_value(top, v)
-    ladder(9, start=a, end=x, g=g)
+    diamonds(9, start=a, end=x, g=g)
     ops = {5: op([[0], [2], [1, 2]]), 7: op([[]]), 8: op([[]])}
     expected = py_conditions.get_conditions(PyGraph.from_rust(g), root, ops, False)
     assert kestrane.get_conditions(g, root, ops, False) == expected
@@ -94,7 +72,7 @@ BUDGET_SCRIPT = """
 import sys
 sys.path.insert(0, {tests!r})
 import kestrane
-from test_limits import ladder, op
+from helpers import diamonds, op
 
 def star(n):
     g = kestrane.RustGraph()
@@ -122,9 +100,9 @@ def attempt(name, call):
     except MemoryError as e:
         print(name, "MemoryError", e)
 
-big = ladder(12)
+big = diamonds(12)
 attempt("traces", lambda: big.traces(0, True, True, True, False, True))
-attempt("small traces", lambda: ladder(2).traces(0, True, True, True, False, True))
+attempt("small traces", lambda: diamonds(2).traces(0, True, True, True, False, True))
 attempt("cross_sections", lambda: comb(12).cross_sections([15 + 2 * i for i in range(12)]))
 attempt("small cross_sections", lambda: comb(2).cross_sections([5, 7]))
 attempt("glue_leaves", lambda: kestrane.glue_leaves(star(8), list(range(2, 10)), [], False))

@@ -35,7 +35,9 @@ std::vector<Item> to_items(PyObject* o, Conv conv) {
     if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
         const bool list = PyList_CheckExact(o);
         out.reserve(Py_SIZE(o));
+        InterruptPoll poll;
         for (Py_ssize_t i = 0; i < Py_SIZE(o); ++i) {
+            poll.tick();
             Ref item = Ref::borrow(list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
             out.push_back(conv(item.get()));
         }
@@ -45,8 +47,10 @@ std::vector<Item> to_items(PyObject* o, Conv conv) {
     Ref it = sequence_iter(o, &hint);
     // A length is only a hint (a __len__ may say anything).
     out.reserve(static_cast<size_t>(hint < (1 << 16) ? hint : (1 << 16)));
+    InterruptPoll poll;
     while (PyObject* raw = PyIter_Next(it.get())) {
         Ref item(raw);
+        poll.tick();
         out.push_back(conv(item.get()));
     }
     if (PyErr_Occurred()) throw_py();
