@@ -25,8 +25,10 @@ public:
 
     // Appends the leaves below the root not covered by `skip` (node ids of g).
     // `skip` is read before anything is appended, so it may be `out` itself.
-    void leaves(const std::vector<NodeId>& skip, std::vector<NodeId>& out) {
-        if (!g_.has_valid_root()) return;
+    // Returns the number of ids popped.
+    size_t leaves(const std::vector<NodeId>& skip, std::vector<NodeId>& out) {
+        size_t pops = 0;
+        if (!g_.has_valid_root()) return 0;
         next_epoch();
         for (NodeId s : skip) skipped_[s] = epoch_;
         const size_t n = g_.size();
@@ -35,6 +37,7 @@ public:
         while (!stack_.empty()) {
             const NodeId x = stack_.back();
             stack_.pop_back();
+            ++pops;
             if (x >= n) index_panic(n, x);
             if (skipped_[x] == epoch_ || visited_[x] == epoch_) continue;
             visited_[x] = epoch_;
@@ -45,6 +48,7 @@ public:
             if (node.is_value() && down.empty()) out.push_back(x);
             for (size_t i = down.size(); i-- > 0;) stack_.push_back(static_cast<Link>(down[i]));
         }
+        return pops;
     }
 
 private:
@@ -81,8 +85,10 @@ private:
 // not reach change nothing. A kept set with a node that is not closed (below
 // it lies a node shared with another part of the graph) is walked as before.
 //
-// The first query is walked too: a call with a single kept set need not pay
-// for the numbering.
+// The numbering costs about one full walk, so kept sets are walked until
+// their walks have popped as many ids as the graph has nodes: a call whose
+// walks stay short (kept sets near the root, or few of them) never pays for
+// it, and one that would walk a lot pays at most that much more.
 class OpenLeaves {
 public:
     explicit OpenLeaves(const Graph& g) : g_(g) {}
@@ -91,8 +97,11 @@ public:
     // `nodes` leaves open, in walk order.
     void append(std::vector<NodeId>& nodes) {
         if (!g_.has_valid_root()) return;
-        if (state_ == State::Unbuilt && queries_++ > 0) state_ = number() ? State::Built : State::Walk;
-        if (state_ != State::Built || !cut(nodes)) walk(nodes);
+        if (state_ == State::Unbuilt && walked_ >= g_.size()) state_ = number() ? State::Built : State::Walk;
+        if (state_ == State::Built && cut(nodes)) return;
+        if (!walker_) walker_ = std::make_unique<LeafWalker>(g_);
+        const size_t pops = walker_->leaves(nodes, nodes);
+        if (state_ == State::Unbuilt) walked_ += pops;
     }
 
 private:
@@ -123,11 +132,6 @@ private:
         out.insert(out.end(), leaves_.begin() + leaf_rank_[from], leaves_.begin() + leaf_rank_[to]);
     }
 
-    void walk(std::vector<NodeId>& nodes) {
-        if (!walker_) walker_ = std::make_unique<LeafWalker>(g_);
-        walker_->leaves(nodes, nodes);
-    }
-
     // Numbers the nodes the root reaches and finds the closed ones; false
     // when a link out of range is met (the walk reports it when it gets
     // there, if it does) or there are too many nodes for 32-bit positions.
@@ -139,6 +143,7 @@ private:
         // the lowest and highest positions that link to it.
         std::vector<Link> up, lo, hi;
         std::vector<Link> order;
+        for (auto* v : {&up, &lo, &hi, &order}) v->reserve(n);
         // (node, position of the node that pushed it)
         std::vector<std::pair<Link, Link>> stack{{static_cast<Link>(g_.root_id), kNoLink}};
         InterruptPoll poll;
@@ -188,7 +193,7 @@ private:
 
     const Graph& g_;
     State state_ = State::Unbuilt;
-    size_t queries_ = 0;
+    size_t walked_ = 0;  // ids popped by the walks before the numbering
     std::vector<Link> pre_;        // by node: its walk position, or kNoLink when not reached
     std::vector<Link> end_;        // by position: the end of a closed node's subtree, 0 if not closed
     std::vector<Link> leaf_rank_;  // by position: the leaves before it
