@@ -57,9 +57,32 @@ def test_failures(example):
     assert example.cross_sections([6])  # still usable
 
 
-@pytest.mark.parametrize("seed", range(80))
-def test_agree_with_python_twin(seed):
-    g = random_graph(seed)
+def branching_graph(seed):
+    """Mostly a tree hanging from value node 0, deep enough for long traces,
+    with a few nodes shared between branches and the odd wrong-kind link."""
+    rng = random.Random(seed)
+    nodes, edges, vals, ops = [("v", 0, 0)], [], [0], []
+    for i in range(1, rng.randrange(8, 40)):
+        if rng.random() < 0.45:
+            nodes.append(("o", i))
+            ops.append(i)
+            edges.append(("vo", rng.choice(vals[-5:]), i))
+        else:
+            nodes.append(("v", i, 0))
+            vals.append(i)
+            if ops:
+                edges.append(("ov", rng.choice(ops[-5:]), i))
+                if rng.random() < 0.15:  # shared with another branch
+                    edges.append(("ov", rng.choice(ops), i))
+        if ops and rng.random() < 0.03:
+            edges.append(("vo", rng.choice(ops), rng.choice(vals)))
+    return make_graph(nodes, edges)
+
+
+@pytest.mark.parametrize("build, seed", [(random_graph, s) for s in range(80)] +
+                         [(branching_graph, s) for s in range(60)])
+def test_agree_with_python_twin(build, seed):
+    g = build(seed)
     p = py_traces.PyGraph.from_rust(g)
     rng = random.Random(seed)
     values = [x for x in range(g.num_nodes()) if p.is_value[x]]

@@ -1,6 +1,8 @@
 #include "cross_sections.hpp"
 
+#include <algorithm>
 #include <limits>
+#include <memory>
 #include <unordered_set>
 
 #include "budget.hpp"
@@ -23,8 +25,10 @@ public:
 
     // Appends the leaves below the root not covered by `skip` (node ids of g).
     // `skip` is read before anything is appended, so it may be `out` itself.
-    void leaves(const std::vector<NodeId>& skip, std::vector<NodeId>& out) {
-        if (!g_.has_valid_root()) return;
+    // Returns the number of ids popped.
+    size_t leaves(const std::vector<NodeId>& skip, std::vector<NodeId>& out) {
+        size_t pops = 0;
+        if (!g_.has_valid_root()) return 0;
         next_epoch();
         for (NodeId s : skip) skipped_[s] = epoch_;
         const size_t n = g_.size();
@@ -33,6 +37,7 @@ public:
         while (!stack_.empty()) {
             const NodeId x = stack_.back();
             stack_.pop_back();
+            ++pops;
             if (x >= n) index_panic(n, x);
             if (skipped_[x] == epoch_ || visited_[x] == epoch_) continue;
             visited_[x] = epoch_;
@@ -43,6 +48,7 @@ public:
             if (node.is_value() && down.empty()) out.push_back(x);
             for (size_t i = down.size(); i-- > 0;) stack_.push_back(static_cast<Link>(down[i]));
         }
+        return pops;
     }
 
 private:
@@ -60,6 +66,140 @@ private:
     std::vector<uint32_t> skipped_;
     std::vector<Link> stack_;
     uint32_t epoch_ = 0;
+};
+
+// The leaves a kept set leaves open, answered from one full downward walk
+// instead of a walk per kept set.
+//
+// Number the nodes reached from the root in walk order (the depth-first
+// pre-order). The nodes a node s reaches first, its subtree, then hold the
+// positions [pre(s), end(s)). Call s closed when no link from outside its
+// subtree leads into it below s. Skipping a closed s takes out exactly its
+// subtree and changes nothing else: up to the first time the walk meets s it
+// goes as before; skipped, s hides its subtree, which nothing outside reaches;
+// and from inside, the full walk only ever met nodes it had listed already.
+// Taking out a subtree leaves the others as they were, so for a kept set of
+// closed nodes the open leaves are the full walk's leaves outside the kept
+// nodes' intervals, in the same order: a few sorted intervals and copies of
+// leaf runs, however far down the graph they lie. Kept nodes the walk does
+// not reach change nothing. A kept set with a node that is not closed (below
+// it lies a node shared with another part of the graph) is walked as before.
+//
+// The numbering costs about one full walk, so kept sets are walked until
+// their walks have popped as many ids as the graph has nodes: a call whose
+// walks stay short (kept sets near the root, or few of them) never pays for
+// it, and one that would walk a lot pays at most that much more.
+class OpenLeaves {
+public:
+    explicit OpenLeaves(const Graph& g) : g_(g) {}
+
+    // Appends to `nodes` the leaves below the root that the kept set now in
+    // `nodes` leaves open, in walk order.
+    void append(std::vector<NodeId>& nodes) {
+        if (!g_.has_valid_root()) return;
+        if (state_ == State::Unbuilt && walked_ >= g_.size()) state_ = number() ? State::Built : State::Walk;
+        if (state_ == State::Built && cut(nodes)) return;
+        if (!walker_) walker_ = std::make_unique<LeafWalker>(g_);
+        const size_t pops = walker_->leaves(nodes, nodes);
+        if (state_ == State::Unbuilt) walked_ += pops;
+    }
+
+private:
+    enum class State { Unbuilt, Built, Walk };
+
+    // The open leaves from the numbering; false (nothing appended) when a
+    // reached kept node is not closed.
+    bool cut(std::vector<NodeId>& nodes) {
+        pos_.clear();
+        for (NodeId s : nodes) {
+            const Link p = pre_[s];
+            if (p == kNoLink) continue;
+            if (end_[p] == 0) return false;
+            pos_.push_back(p);
+        }
+        std::sort(pos_.begin(), pos_.end());
+        Link from = 0;
+        for (Link p : pos_) {
+            if (p < from) continue;  // inside an interval already cut
+            copy_leaves(from, p, nodes);
+            from = end_[p];
+        }
+        copy_leaves(from, static_cast<Link>(end_.size()), nodes);
+        return true;
+    }
+
+    void copy_leaves(Link from, Link to, std::vector<NodeId>& out) const {
+        out.insert(out.end(), leaves_.begin() + leaf_rank_[from], leaves_.begin() + leaf_rank_[to]);
+    }
+
+    // Numbers the nodes the root reaches and finds the closed ones; false
+    // when a link out of range is met (the walk reports it when it gets
+    // there, if it does) or there are too many nodes for 32-bit positions.
+    bool number() {
+        const size_t n = g_.size();
+        if (n >= kNoLink) return false;
+        pre_.assign(n, kNoLink);
+        // By position: the position of the node that reached it first, and
+        // the lowest and highest positions that link to it.
+        std::vector<Link> up, lo, hi;
+        std::vector<Link> order;
+        for (auto* v : {&up, &lo, &hi, &order}) v->reserve(n);
+        // (node, position of the node that pushed it)
+        std::vector<std::pair<Link, Link>> stack{{static_cast<Link>(g_.root_id), kNoLink}};
+        InterruptPoll poll;
+        while (!stack.empty()) {
+            poll.tick();
+            const auto [x, from] = stack.back();
+            stack.pop_back();
+            if (x >= n) return false;
+            Link p = pre_[x];
+            if (p == kNoLink) {
+                p = pre_[x] = static_cast<Link>(order.size());
+                order.push_back(x);
+                up.push_back(from);
+                lo.push_back(from);
+                hi.push_back(from == kNoLink ? 0 : from);
+                const Node& node = g_.nodes[x];
+                const IdList& down = node.is_op() ? node.children : node.options;
+                for (size_t i = down.size(); i-- > 0;) stack.emplace_back(static_cast<Link>(down[i]), p);
+            } else {
+                lo[p] = std::min(lo[p], from);
+                hi[p] = std::max(hi[p], from);
+            }
+        }
+        // Fold subtree sizes and the lowest and highest linking positions
+        // below each node into its first parent, the deepest nodes first.
+        const size_t m = order.size();
+        std::vector<Link> size(m, 1), below_lo(m, kNoLink), below_hi(m, 0);
+        end_.assign(m, 0);
+        for (size_t p = m; p-- > 0;) {
+            const Link end = static_cast<Link>(p + size[p]);
+            if (below_lo[p] >= p && below_hi[p] < end) end_[p] = end;
+            if (p == 0) break;
+            const Link q = up[p];
+            size[q] += size[p];
+            below_lo[q] = std::min({below_lo[q], lo[p], below_lo[p]});
+            below_hi[q] = std::max({below_hi[q], hi[p], below_hi[p]});
+        }
+        leaf_rank_.assign(m + 1, 0);
+        for (size_t p = 0; p < m; ++p) {
+            const Node& node = g_.nodes[order[p]];
+            const bool leaf = node.is_value() && node.options.empty();
+            if (leaf) leaves_.push_back(order[p]);
+            leaf_rank_[p + 1] = leaf_rank_[p] + leaf;
+        }
+        return true;
+    }
+
+    const Graph& g_;
+    State state_ = State::Unbuilt;
+    size_t walked_ = 0;  // ids popped by the walks before the numbering
+    std::vector<Link> pre_;        // by node: its walk position, or kNoLink when not reached
+    std::vector<Link> end_;        // by position: the end of a closed node's subtree, 0 if not closed
+    std::vector<Link> leaf_rank_;  // by position: the leaves before it
+    std::vector<Link> leaves_;     // the leaves in walk order
+    std::vector<Link> pos_;
+    std::unique_ptr<LeafWalker> walker_;
 };
 
 // The odometer over the choice lists, with the state of the current
@@ -170,9 +310,14 @@ private:
         score_ -= tl_.length(v) - 1 - w_[v];
     }
 
+    // Trace u's choice moves to `next`: one step up, or back to position 0.
     void move(size_t u, size_t next) {
         if (kept_[u]) drop(u);
         const uint32_t a = chosen(u);
+        // One step up, the tail loses a (which the trace holds only there)
+        // and gains u's new choice; the other traces' choices in it stay. Back
+        // at the start, count again: once per round of u's choices.
+        const size_t up_cover = cover_[u] + 1 - cnt_[a];
         --cnt_[a];
         for (size_t i = occ_start_[a]; i < occ_start_[a + 1]; ++i) {
             const Occ o = occ_[i];
@@ -185,7 +330,7 @@ private:
             const Occ o = occ_[i];
             if (o.v != u && o.p >= w_[o.v] && cover_[o.v]++ == 0) drop(o.v);
         }
-        cover_[u] = tail_count(u) - 1;
+        cover_[u] = next == 0 ? tail_count(u) - 1 : up_cover;
         if (cover_[u] == 0) keep(u);
     }
 
@@ -245,7 +390,7 @@ std::vector<CrossSection> cross_sections(const Graph& g,
     Odometer odo(g, tl, budget);
     std::unordered_set<uint64_t> seen;
     std::unordered_set<Digest128, Digest128Hash> kept_seen;
-    LeafWalker walker(g);
+    OpenLeaves open(g);
     std::vector<NodeId> nodes;
     InterruptPoll poll;
     bool first = true;
@@ -262,7 +407,7 @@ std::vector<CrossSection> cross_sections(const Graph& g,
         budget.add(kSetEntryBytes);
         nodes.clear();
         odo.kept_nodes(nodes);
-        walker.leaves(nodes, nodes);
+        open.append(nodes);
         uint64_t fp = 0;
         for (NodeId x : nodes) fp ^= SipHasher13::hash_u64(x);
         budget.check(budget.sum(kSetEntryBytes + per_section, budget.bytes(nodes.size(), per_node)));
