@@ -108,6 +108,7 @@ public:
         if (n <= cap_) return;
         if (n > (SIZE_MAX - kCacheLine) / sizeof(Node)) throw std::bad_alloc();
         const size_t bytes = n * sizeof(Node) + kCacheLine;
+        const size_t old_offset = offset();
         size_t kept_size = 0;
         char* p = block_ ? nullptr : static_cast<char*>(take_node_block(bytes, &kept_size));
         if (p) {
@@ -116,7 +117,6 @@ public:
             p = static_cast<char*>(std::realloc(block_, bytes));
             if (!p) throw std::bad_alloc();
         }
-        const size_t old_offset = offset();
         const size_t new_offset = (kCacheLine - reinterpret_cast<uintptr_t>(p) % kCacheLine) % kCacheLine;
         if (new_offset != old_offset && size_) std::memmove(p + new_offset, p + old_offset, size_ * sizeof(Node));
         block_ = p;
