@@ -13,9 +13,7 @@ void cannot_cast(PyObject* o, const char* target) {
     throw_error(PyExc_TypeError, "'%U' object cannot be cast as '%s'", name.get(), target);
 }
 
-NodeId to_node_id(PyObject* o) {
-    long long small;
-    if (PyLong_Check(o) && small_long_value(o, &small) && small >= 0) return static_cast<NodeId>(small);
+NodeId to_node_id_slow(PyObject* o) {
     if (PyLong_Check(o)) {
         const unsigned long long v = PyLong_AsUnsignedLongLong(o);
         if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_py();
@@ -28,9 +26,8 @@ NodeId to_node_id(PyObject* o) {
     return v;
 }
 
-uint32_t to_u32(PyObject* o) {
+uint32_t to_u32_slow(PyObject* o) {
     long long v;
-    if (PyLong_Check(o) && small_long_value(o, &v) && v >= 0 && v <= 0xFFFFFFFFLL) return static_cast<uint32_t>(v);
     if (PyLong_Check(o)) {
         v = PyLong_AsLongLong(o);
     } else {

@@ -9,6 +9,7 @@
 
 #include "../core/graph.hpp"
 #include "border.hpp"
+#include "compat.hpp"
 #include "ref.hpp"
 
 namespace kestrane::py {
@@ -16,8 +17,21 @@ namespace kestrane::py {
 // TypeError "'{type}' object cannot be cast as '{target}'".
 [[noreturn]] void cannot_cast(PyObject* o, const char* target);
 
-NodeId to_node_id(PyObject* o);
-uint32_t to_u32(PyObject* o);
+NodeId to_node_id_slow(PyObject* o);
+uint32_t to_u32_slow(PyObject* o);
+
+// An int of one internal digit converts here; anything else (larger ints,
+// objects with __index__, the errors) takes the out-of-line path.
+inline NodeId to_node_id(PyObject* o) {
+    long long v;
+    if (PyLong_Check(o) && small_long_value(o, &v) && v >= 0) return static_cast<NodeId>(v);
+    return to_node_id_slow(o);
+}
+inline uint32_t to_u32(PyObject* o) {
+    long long v;
+    if (PyLong_Check(o) && small_long_value(o, &v) && v >= 0) return static_cast<uint32_t>(v);
+    return to_u32_slow(o);
+}
 bool to_bool(PyObject* o);
 std::vector<NodeId> to_node_ids(PyObject* o);
 // Refuses a str, then accepts what the host calls a sequence or an instance of

@@ -2,12 +2,6 @@
 
 namespace kestrane::py {
 
-PyObject* py_int(uint64_t v) {
-    PyObject* r = py_int_unchecked(v);
-    if (!r) throw_py();
-    return r;
-}
-
 PyObject* py_bool(bool v) { return PyBool_FromLong(v); }
 
 PyObject* py_none() { Py_RETURN_NONE; }

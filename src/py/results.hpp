@@ -35,7 +35,11 @@ private:
 inline PyObject* py_int_unchecked(uint64_t v) {
     return v < (uint64_t(1) << 30) ? PyLong_FromLong(static_cast<long>(v)) : PyLong_FromUnsignedLongLong(v);
 }
-PyObject* py_int(uint64_t v);
+inline PyObject* py_int(uint64_t v) {
+    PyObject* r = py_int_unchecked(v);
+    if (!r) throw_py();
+    return r;
+}
 PyObject* py_bool(bool v);
 PyObject* py_none();
 
