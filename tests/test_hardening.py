@@ -241,4 +241,8 @@ def test_only_the_main_interpreter_loads_the_module():
     assert proc.returncode == 0, proc.stderr
     lines = proc.stdout.splitlines()
     assert len(lines) == 2
-    assert all("kestrane does not support sub-interpreters" in line for line in lines)
+    # Where the host refuses single-phase modules in isolated sub-interpreters
+    # (3.12 and later) its own ImportError comes first; either way the import
+    # fails there and the main interpreter keeps the module.
+    refusals = ("kestrane does not support sub-interpreters", "does not support loading in subinterpreters")
+    assert all(any(text in line for text in refusals) for line in lines), lines
