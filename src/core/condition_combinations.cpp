@@ -66,11 +66,14 @@ void combine_into(const std::vector<const ConditionList*>& factors, const std::v
         poll.tick();
         size_t len = 0;
         for (size_t i = 0; i < joined; ++i) len += (*factors[i])[idx[i]].size();
-        Condition joined_cond;
-        joined_cond.reserve(len);
+        Condition joined_cond(len);
+        uint64_t* to = joined_cond.data();
         for (size_t i = 0; i < joined; ++i) {
             const uint64_t d = shift(i);
-            for (uint64_t e : (*factors[i])[idx[i]]) joined_cond.push_back(e + d);
+            const Condition& part = (*factors[i])[idx[i]];
+            const uint64_t* from = part.data();
+            for (size_t e = 0; e < part.size(); ++e) to[e] = from[e] + d;
+            to += part.size();
         }
         out.push_back(std::move(joined_cond));
         size_t j = m;

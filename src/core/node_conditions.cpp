@@ -55,24 +55,44 @@ LeafSequence leaf_sequence(const Graph& g, NodeId s, const Region& region, Inter
     return seq;
 }
 
+bool strictly_increasing(const Condition& c) {
+    for (size_t i = 1; i < c.size(); ++i)
+        if (!(c[i - 1] < c[i])) return false;
+    return true;
+}
+
+// Keeps the positions of `c` below `len`, increasing and without repeats.
+// Conditions built from whole subtrees come strictly increasing already.
+void positions_below(Condition& c, uint64_t len) {
+    if (strictly_increasing(c)) {
+        c.erase(std::lower_bound(c.begin(), c.end(), len), c.end());
+        return;
+    }
+    c.erase(std::remove_if(c.begin(), c.end(), [&](uint64_t e) { return e >= len; }), c.end());
+    std::sort(c.begin(), c.end());
+    c.erase(std::unique(c.begin(), c.end()), c.end());
+}
+
 // The tree conditions in distinct-leaf indices. A condition survives when no
 // distinct leaf has both selected and unselected positions; it then selects
 // the distinct leaves it touches, in increasing order. Positions beyond the
 // sequence select nothing.
-ConditionList consistent_conditions(const ConditionList& tree, const LeafSequence& seq, InterruptPoll& poll) {
+ConditionList consistent_conditions(ConditionList tree, const LeafSequence& seq, InterruptPoll& poll) {
+    // Leaves are numbered in order of first position. When each has one
+    // position, a leaf's index is its position and every condition survives.
+    const bool each_once = seq.occurs.size() == seq.leaf.size();
     ConditionList survivors;
-    std::vector<uint64_t> hits(seq.occurs.size(), 0);
-    std::vector<uint64_t> picked;
+    std::vector<uint64_t> hits(each_once ? 0 : seq.occurs.size(), 0);
     std::vector<uint32_t> touched;
-    for (const Condition& c : tree) {
+    for (Condition& c : tree) {
         poll.tick();
-        picked.clear();
-        for (uint64_t e : c)
-            if (e < seq.leaf.size()) picked.push_back(e);
-        std::sort(picked.begin(), picked.end());
-        picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+        positions_below(c, seq.leaf.size());
+        if (each_once) {
+            survivors.push_back(std::move(c));
+            continue;
+        }
         touched.clear();
-        for (uint64_t i : picked) {
+        for (uint64_t i : c) {
             const uint32_t li = seq.leaf[i];
             if (hits[li]++ == 0) touched.push_back(li);
         }
@@ -82,7 +102,8 @@ ConditionList consistent_conditions(const ConditionList& tree, const LeafSequenc
             hits[li] = 0;
         }
         if (!consistent) continue;
-        std::sort(touched.begin(), touched.end());
+        // A consistent condition picks the first position of every leaf it
+        // touches: the leaves come out in increasing order.
         survivors.emplace_back(touched.begin(), touched.end());
     }
     return survivors;
@@ -108,9 +129,10 @@ ConditionList get_conditions(const Graph& g, NodeId v, const OpCache& ops, bool 
     Region region(g);
     region.explore(roots, poll);
     const MemoryBudget budget("conditions result");
-    const ConditionList tree = TreeConditions(g, ops, adopt, region, budget, poll).run(f);
+    ConditionList tree = TreeConditions(g, ops, adopt, region, budget, poll).run(f);
+    const LeafSequence seq = leaf_sequence(g, s, region, poll);
 
-    ConditionList survivors = consistent_conditions(tree, leaf_sequence(g, s, region, poll), poll);
+    ConditionList survivors = consistent_conditions(std::move(tree), seq, poll);
     if (survivors.empty()) survivors.push_back(iota_condition(budget, leaf_count));
     return minimal_conditions(std::move(survivors), leaf_count, poll);
 }
