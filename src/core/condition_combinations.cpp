@@ -66,14 +66,15 @@ void combine_into(const std::vector<const ConditionList*>& factors, const std::v
         poll.tick();
         size_t len = 0;
         for (size_t i = 0; i < joined; ++i) len += (*factors[i])[idx[i]].size();
-        Condition joined_cond(len);
-        uint64_t* to = joined_cond.data();
+        Condition joined_cond;
+        joined_cond.reserve(len);
         for (size_t i = 0; i < joined; ++i) {
-            const uint64_t d = shift(i);
             const Condition& part = (*factors[i])[idx[i]];
-            const uint64_t* from = part.data();
-            for (size_t e = 0; e < part.size(); ++e) to[e] = from[e] + d;
-            to += part.size();
+            const size_t at = joined_cond.size();
+            joined_cond.insert(joined_cond.end(), part.begin(), part.end());
+            const uint64_t d = shift(i);
+            if (d != 0)
+                for (size_t e = at; e < joined_cond.size(); ++e) joined_cond[e] += d;
         }
         out.push_back(std::move(joined_cond));
         size_t j = m;
