@@ -17,7 +17,8 @@ bool shorter_or_before(const Condition& a, const Condition& b) {
     constexpr size_t kBlock = 16;
     const size_t n = a.size();
     size_t i = 0;
-    while (i + kBlock <= n && std::memcmp(a.data() + i, b.data() + i, kBlock * sizeof(uint64_t)) == 0) i += kBlock;
+    while (i + kBlock <= n && std::memcmp(a.data() + i, b.data() + i, kBlock * sizeof(uint64_t)) == 0)
+        i += kBlock;
     for (; i < n; ++i)
         if (a[i] != b[i]) return a[i] < b[i];
     return false;
@@ -28,7 +29,8 @@ bool shorter_or_before(const Condition& a, const Condition& b) {
 // candidates in the order they were kept, so by nondecreasing length.
 class SubsetIndex {
 public:
-    explicit SubsetIndex(uint64_t universe) : head_(universe, kNone), tail_(universe, kNone), marks_(universe, 0) {}
+    explicit SubsetIndex(uint64_t universe)
+        : head_(universe, kNone), tail_(universe, kNone), marks_(universe, 0) {}
 
     void add(const ConditionList& cands, size_t k) {
         const uint64_t first = cands[k][0];

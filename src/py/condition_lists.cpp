@@ -61,7 +61,8 @@ PyObject* condition_list_result(const ConditionList& conditions) {
     if (largest < elems) {
         SharedInts ints(static_cast<size_t>(largest) + 1);
         InterruptPoll poll;
-        return list_of(conditions.size(), [&](size_t i) { return shared_int_list(conditions[i], ints, poll); });
+        return list_of(conditions.size(),
+                       [&](size_t i) { return shared_int_list(conditions[i], ints, poll); });
     }
     return list_of(conditions.size(),
                    [&](size_t i) { return node_list(conditions[i].begin(), conditions[i].end()); });
