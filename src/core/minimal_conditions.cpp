@@ -82,8 +82,8 @@ ConditionList minimal_conditions(ConditionList cands, uint64_t leaf_count, Inter
     const size_t n = cands.size();
     size_t empties = 0;
     while (empties < n && cands[empties].empty()) ++empties;
-    // Every empty candidate is kept but for one beside a leaf count of zero;
-    // the first is kept in any case.
+    // The first empty candidate is always kept, the others only when the
+    // graph has leaves.
     const size_t kept_empties = empties == 0 ? 0 : leaf_count == 0 ? 1 : empties;
 
     uint64_t universe = 0;  // candidates are strictly increasing: the last element is the largest
