@@ -348,3 +348,38 @@ def test_agrees_with_the_python_version_on_random_graphs():
                         == py_conditions.get_conditions(ref, node, ops, adopt)), (seed, node, adopt)
             assert (kestrane.update_callable_conditions(g, node, ops)
                     == py_conditions.update_callable_conditions(ref, node, ops)), (seed, node)
+
+
+def wide_case(rng):
+    """Many conditions over few leaves, where the minimality step matters:
+    either one operator over leaves (some repeated) with many random
+    conditions, or a complete binary tree with random conditions per level."""
+    if rng.random() < 0.5:
+        n_leaves = rng.randint(1, 9)
+        kids = [2 + rng.randrange(n_leaves) if rng.random() < 0.15 else 2 + i for i in range(n_leaves)]
+        nodes = [LEAF, ("o", 7)] + [LEAF] * n_leaves
+        edges = [("vo", 0, 1)] + [("ov", 1, k) for k in kids]
+        conditions = [[rng.randrange(n_leaves + 1) for _ in range(rng.randint(0, 5))]
+                      for _ in range(rng.randint(1, 60))]
+        return nodes, edges, {7: op(conditions)}
+    nodes, edges, level = [LEAF], [], [0]
+    for depth in range(rng.randint(1, 4)):
+        nxt = []
+        for v in level:
+            o = len(nodes)
+            nodes += [("o", depth), LEAF, LEAF]
+            edges += [("vo", v, o), ("ov", o, o + 1), ("ov", o, o + 2)]
+            nxt += [o + 1, o + 2]
+        level = nxt
+    ops = {d: op([rng.choice([[0], [1], [0, 1], [1, 0, 1]]) for _ in range(rng.randint(1, 3))])
+           for d in range(4)}
+    return nodes, edges, ops
+
+
+def test_minimality_agrees_with_the_python_version_on_many_candidates():
+    for seed in range(400):
+        rng = random.Random(seed)
+        nodes, edges, ops = wide_case(rng)
+        g, ref = make_graph(nodes, edges), PyGraph(nodes, edges)
+        assert (kestrane.get_conditions(g, 0, ops, False)
+                == py_conditions.get_conditions(ref, 0, ops, False)), seed

@@ -1,5 +1,7 @@
 #include "condition_lists.hpp"
 
+#include <algorithm>
+
 #include "convert.hpp"
 #include "ref.hpp"
 #include "results.hpp"
@@ -12,8 +14,56 @@ std::vector<ConditionList> to_condition_lists(PyObject* o) {
     return to_items<ConditionList>(o, to_condition_list);
 }
 
+namespace {
+
+// Condition results repeat a few values (leaf indices, positions) many times.
+// One int object per distinct value, shared by every list that holds it,
+// costs a new reference per element instead of a new object.
+class SharedInts {
+public:
+    explicit SharedInts(size_t n) : ints_(n) {}
+
+    PyObject* get(uint64_t v) {
+        Ref& r = ints_[v];
+        if (!r) {
+            r = Ref(py_int_unchecked(v));
+            if (!r) throw_py();
+        }
+        Py_INCREF(r.get());
+        return r.get();
+    }
+
+private:
+    std::vector<Ref> ints_;
+};
+
+PyObject* shared_int_list(const Condition& c, SharedInts& ints, InterruptPoll& poll) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(c.size())));
+    if (!list) throw_py();
+    for (size_t j = 0; j < c.size(); ++j) {
+        poll.tick();
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), ints.get(c[j]));
+    }
+    return list.release();
+}
+
+}  // namespace
+
 PyObject* condition_list_result(const ConditionList& conditions) {
     GcPause pause;
+    uint64_t elems = 0, largest = 0;
+    for (const Condition& c : conditions) {
+        elems += c.size();
+        for (uint64_t e : c) largest = std::max(largest, e);
+    }
+    // The table over 0..largest is used when it holds no more entries than
+    // the elements it serves.
+    if (largest < elems) {
+        SharedInts ints(static_cast<size_t>(largest) + 1);
+        InterruptPoll poll;
+        return list_of(conditions.size(),
+                       [&](size_t i) { return shared_int_list(conditions[i], ints, poll); });
+    }
     return list_of(conditions.size(),
                    [&](size_t i) { return node_list(conditions[i].begin(), conditions[i].end()); });
 }
