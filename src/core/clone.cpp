@@ -64,8 +64,10 @@ CloneResult clone_subgraph(const Graph& g) {
         translate_list(node.children, r.corr);
         if (node.has_parent()) {
             const Link p = r.corr.find(node.parent());
-            if (p == kNoLink) node.clear_parent();
-            else node.set_parent(p);
+            if (p == kNoLink)
+                node.clear_parent();
+            else
+                node.set_parent(p);
         }
     }
     const Link root = r.corr.find(g.root_id);
@@ -122,8 +124,10 @@ AttachResult clone_and_attach(const Graph& host, const Graph& elem, NodeId root_
         // the attach step below gives them the leaf.
         if (node.has_parent()) {
             const Link p = image(node.parent());
-            if (p == kNoLink) node.clear_parent();
-            else node.set_parent(p);
+            if (p == kNoLink)
+                node.clear_parent();
+            else
+                node.set_parent(p);
         }
         out.nodes.push_back(std::move(node));
     }

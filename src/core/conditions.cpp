@@ -29,7 +29,8 @@ ConditionList _update_callable_conditions(const Graph& g, NodeId n, const OpCach
         shifted.push_back(0);
         for (uint64_t e : c) {
             if (e == ~uint64_t(0))
-                throw TooLarge("callable condition position " + std::to_string(e) + " + 1 does not fit in 64 bits");
+                throw TooLarge("callable condition position " + std::to_string(e) +
+                               " + 1 does not fit in 64 bits");
             shifted.push_back(e + 1);
         }
         out.push_back(std::move(shifted));

@@ -6,10 +6,10 @@
 #include <unordered_set>
 
 #include "budget.hpp"
-#include "walks.hpp"
 #include "keyed_hash.hpp"
 #include "siphash.hpp"
 #include "traces.hpp"
+#include "walks.hpp"
 
 namespace kestrane {
 
@@ -193,7 +193,7 @@ private:
 
     const Graph& g_;
     State state_ = State::Unbuilt;
-    size_t walked_ = 0;  // ids popped by the walks before the numbering
+    size_t walked_ = 0;            // ids popped by the walks before the numbering
     std::vector<Link> pre_;        // by node: its walk position, or kNoLink when not reached
     std::vector<Link> end_;        // by position: the end of a closed node's subtree, 0 if not closed
     std::vector<Link> leaf_rank_;  // by position: the leaves before it
@@ -221,7 +221,8 @@ public:
         // The arrays below: per trace entry its local id, its occurrence and
         // at most one local node's hashes, count and occurrence start; per
         // trace its choice, cover and kept flag; per graph node a local id.
-        budget.add(tl.flat.size(), 2 * sizeof(uint32_t) + sizeof(Occ) + 2 * sizeof(uint64_t) + sizeof(size_t));
+        budget.add(tl.flat.size(),
+                   2 * sizeof(uint32_t) + sizeof(Occ) + 2 * sizeof(uint64_t) + sizeof(size_t));
         budget.add(k_, 2 * sizeof(size_t) + 1);
         budget.add(g.size(), sizeof(Link));
         std::vector<Link> local(g.size(), kNoLink);
@@ -336,13 +337,13 @@ private:
 
     const TraceList& tl_;
     const size_t k_;
-    std::vector<uint32_t> loc_;   // local node id of each trace entry
-    std::vector<NodeId> node_;    // node id of each local id
+    std::vector<uint32_t> loc_;  // local node id of each trace entry
+    std::vector<NodeId> node_;   // node id of each local id
     std::vector<uint64_t> h1_, h2_;
     std::vector<size_t> occ_start_;
     std::vector<Occ> occ_;
     std::vector<uint32_t> cnt_;
-    std::vector<size_t> w_;       // chosen position on each trace
+    std::vector<size_t> w_;  // chosen position on each trace
     std::vector<size_t> cover_;
     std::vector<bool> kept_;
     uint64_t da_ = 0, db_ = 0, score_ = 0;
@@ -367,8 +368,7 @@ private:
 //
 // The memory budget holds the trace list, the odometer, both seen sets and
 // the result (with the Python objects it becomes).
-std::vector<CrossSection> cross_sections(const Graph& g,
-                                                  const std::vector<NodeId>& targets) {
+std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeId>& targets) {
     TraceFlags up;
     up.me_too = true;
     up.op_nodes = false;

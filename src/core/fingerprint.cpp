@@ -99,8 +99,7 @@ struct RootWalk {
 std::vector<NodeId> neighbors(const Graph& g, NodeId id) {
     const Node& node = g.at(id);
     std::vector<NodeId> out;
-    out.reserve(node.options.size() + node.parents.size() + node.has_parent() +
-                node.children.size());
+    out.reserve(node.options.size() + node.parents.size() + node.has_parent() + node.children.size());
     for_each_neighbor(node, [&](NodeId n) { out.push_back(n); });
     return out;
 }

@@ -45,7 +45,7 @@ struct GlueState {
     const Graph& input;
     std::optional<uint64_t> max_leaves;
     MemoryBudget budget;
-    std::unordered_set<uint64_t> seen;         // connection hashes already emitted
+    std::unordered_set<uint64_t> seen;                    // connection hashes already emitted
     std::unordered_set<Digest128, Digest128Hash> states;  // branches entered (see branch)
     std::vector<Graph> results;
     std::vector<Frame> frames;
@@ -120,7 +120,7 @@ void enter_outermost(GlueState& st, Frame&& f, bool trees_only) {
 // do with probability about n^2 / 2^129 for n branches. Comparing the states
 // on a hit instead would keep a whole graph per branch.
 Digest128 state_digest(const CloneResult& canon, const Graph& g, const std::vector<NodeId>& leaves,
-                         const std::vector<NodeId>& candidates) {
+                       const std::vector<NodeId>& candidates) {
     KeyedHasher h1, h2;
     h1.write_u32(0);
     h2.write_u32(1);

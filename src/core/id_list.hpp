@@ -115,7 +115,6 @@ public:
     };
 
 private:
-
     bool on_heap() const { return rep_.cap > kInline; }
     Link* data() { return on_heap() ? rep_.u.heap : rep_.u.inline_; }
     const Link* data() const { return on_heap() ? rep_.u.heap : rep_.u.inline_; }

@@ -118,7 +118,8 @@ public:
             if (!p) throw std::bad_alloc();
         }
         const size_t new_offset = (kCacheLine - reinterpret_cast<uintptr_t>(p) % kCacheLine) % kCacheLine;
-        if (new_offset != old_offset && size_) std::memmove(p + new_offset, p + old_offset, size_ * sizeof(Node));
+        if (new_offset != old_offset && size_)
+            std::memmove(p + new_offset, p + old_offset, size_ * sizeof(Node));
         block_ = p;
         data_ = reinterpret_cast<Node*>(p + new_offset);
         cap_ = n;

@@ -19,8 +19,8 @@ namespace {
 // right. Only each position's distinct-leaf index is kept, plus the number of
 // positions of every distinct leaf.
 struct LeafSequence {
-    std::vector<uint32_t> leaf;      // position -> distinct-leaf index
-    std::vector<uint64_t> occurs;    // distinct-leaf index -> positions: may pass 2^32
+    std::vector<uint32_t> leaf;    // position -> distinct-leaf index
+    std::vector<uint64_t> occurs;  // distinct-leaf index -> positions: may pass 2^32
 };
 
 LeafSequence leaf_sequence(const Graph& g, NodeId s, const Region& region, InterruptPoll& poll) {

@@ -77,15 +77,15 @@ private:
     void mark_trees();
 
     const Graph& g_;
-    ZeroedArray<uint32_t> local_;  // node id -> local index + 1; 0 outside the region
+    ZeroedArray<uint32_t> local_;           // node id -> local index + 1; 0 outside the region
     ZeroedArray<uint8_t> first_option_of_;  // option id -> region nodes it is first of (max 2)
     std::vector<NodeId> ids_;
-    std::vector<uint64_t> rep_;    // repeated counts, kTooMany beyond 64 bits
-    std::vector<uint8_t> indeg_;   // edges into the node from region nodes (max 2)
-    std::vector<uint8_t> done_;    // 0 while on the exploration path
-    std::vector<uint8_t> tree_;    // every node below is reached by one path only
+    std::vector<uint64_t> rep_;   // repeated counts, kTooMany beyond 64 bits
+    std::vector<uint8_t> indeg_;  // edges into the node from region nodes (max 2)
+    std::vector<uint8_t> done_;   // 0 while on the exploration path
+    std::vector<uint8_t> tree_;   // every node below is reached by one path only
     std::vector<uint64_t> uniq_;
-    std::vector<uint32_t> post_;   // local indices, every node after all below it
+    std::vector<uint32_t> post_;  // local indices, every node after all below it
     std::vector<uint32_t> stamp_;
     uint32_t cur_stamp_ = 0;
 };

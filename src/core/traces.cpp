@@ -72,8 +72,7 @@ private:
 // that pass the direction test. An entry is judged by membership in the
 // links of the permitted directions, not by the list it came from, so on a
 // graph with wrong-kind links an entry of another list can pass too.
-void append_eligible(const Node& x, const TraceFlags& f, std::vector<Link>& out, Members& a,
-                     Members& b) {
+void append_eligible(const Node& x, const TraceFlags& f, std::vector<Link>& out, Members& a, Members& b) {
     if (!f.above && !f.below) return;
     if (x.is_op()) {
         const bool up = f.above && x.has_parent();
@@ -130,8 +129,8 @@ void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList
         size_t begin;
         size_t next;
     };
-    std::vector<Link> path;      // the recorded nodes of the current path
-    std::vector<Link> entered;   // every node of the current path, recorded or not
+    std::vector<Link> path;     // the recorded nodes of the current path
+    std::vector<Link> entered;  // every node of the current path, recorded or not
     PathSet on_path(g.size());
     std::vector<Link> pending;
     std::vector<Frame> frames;
@@ -234,9 +233,13 @@ static bool is_below_rec(const Graph& g, NodeId start, const IdSet& targets, boo
 
     Link v = 0;
     switch (step(start, v)) {
-        case Climb::True: return true;
-        case Climb::False: return false;
-        case Climb::Enter: push(v); break;
+        case Climb::True:
+            return true;
+        case Climb::False:
+            return false;
+        case Climb::Enter:
+            push(v);
+            break;
     }
     while (!value_path.empty()) {
         const IdList& parents = g.nodes[value_path.back()].parents;
@@ -244,9 +247,13 @@ static bool is_below_rec(const Graph& g, NodeId start, const IdSet& targets, boo
         if (i < parents.size()) {
             const NodeId p = parents[i++];
             switch (step(p, v)) {
-                case Climb::True: return true;
-                case Climb::False: break;
-                case Climb::Enter: push(v); break;
+                case Climb::True:
+                    return true;
+                case Climb::False:
+                    break;
+                case Climb::Enter:
+                    push(v);
+                    break;
             }
             continue;
         }

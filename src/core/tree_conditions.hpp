@@ -29,7 +29,12 @@ public:
     // asked for.
     TreeConditions(const Graph& g, const OpCache& ops, bool adopt, Region& region, const MemoryBudget& budget,
                    InterruptPoll& poll)
-        : g_(g), ops_(ops), adopt_(adopt), region_(region), budget_(budget), poll_(poll),
+        : g_(g),
+          ops_(ops),
+          adopt_(adopt),
+          region_(region),
+          budget_(budget),
+          poll_(poll),
           first_pos_(region.size(), kNoLink) {}
 
     ConditionList run(NodeId n);
@@ -47,7 +52,7 @@ private:
         size_t bi = 0;    // current base condition
         size_t scan = 0;  // next position to check for a missing child factor
         bool sel_ready = false;
-        bool memoize = false;  // keep a copy of the result for later requests
+        bool memoize = false;                     // keep a copy of the result for later requests
         ConditionList owned_base;                 // built when adopting a callable's conditions
         const ConditionList* borrowed = nullptr;  // or borrowed from the op cache; never into a Frame
         ConditionList result;

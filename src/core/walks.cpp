@@ -14,8 +14,7 @@ namespace kestrane {
 //   operator node: children (if below), then parent (if above)
 // which is the depth-first pre-order of the recursive walk. The visited test at
 // pop time lists every node at its first visit in that order.
-std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, bool below,
-                                   const IdSet& skip) {
+std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, bool below, const IdSet& skip) {
     std::vector<NodeId> out;
     const size_t n = g.nodes.size();
     // Room for every node up front: pages that a short walk never touches cost

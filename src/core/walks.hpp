@@ -11,8 +11,7 @@ namespace kestrane {
 
 // Depth-first walk from `start`, neither listing nor passing through the
 // nodes of `skip`; see walk_with_skip in walks.cpp for the order.
-std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, bool below,
-                                   const IdSet& skip);
+std::vector<NodeId> walk_with_skip(const Graph& g, NodeId start, bool above, bool below, const IdSet& skip);
 std::vector<NodeId> walk(const Graph& g, NodeId start, bool above, bool below);
 // Both directions from root_id; ValueError "Graph has no valid root_id set"
 // when the root is not valid.

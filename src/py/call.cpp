@@ -52,8 +52,8 @@ static bool match_impl(const Signature& sig, PyObject** argv, PyObject* const* p
             PyErr_Format(PyExc_TypeError, "%s takes from %d to %d positional arguments but %zd %s given",
                          sig.display.c_str(), sig.nrequired, sig.nparams, npos, verb);
         else
-            PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given", sig.display.c_str(),
-                         sig.nparams, npos, verb);
+            PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given",
+                         sig.display.c_str(), sig.nparams, npos, verb);
         return false;
     }
     for (Py_ssize_t i = 0; i < npos; ++i) argv[i] = pos[i];
@@ -69,7 +69,8 @@ static bool match_impl(const Signature& sig, PyObject** argv, PyObject* const* p
             argv[p] = value;
             return true;
         }
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", sig.display.c_str(), name);
+        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", sig.display.c_str(),
+                     name);
         return false;
     };
     if (kw.names) {
@@ -149,7 +150,6 @@ GraphObject* Call::graph_object(int i) {
     });
 }
 
-
 // ---- entry points -----------------------------------------------------------------
 
 PyObject* call_method(const MethodRow& row, const Signature& sig, PyObject* self, PyObject* const* args,
@@ -174,8 +174,8 @@ PyObject* call_method_noargs(const MethodRow& row, const Signature& sig, PyObjec
     });
 }
 
-PyObject* call_function(const FunctionRow& row, const Signature& sig, PyObject* const* args,
-                        Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* call_function(const FunctionRow& row, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         Call c(sig);
         if (!c.match(args, nargs, kwnames)) return nullptr;

@@ -119,7 +119,7 @@ private:
 PyObject* call_method(const MethodRow& row, const Signature& sig, PyObject* self, PyObject* const* args,
                       Py_ssize_t nargs, PyObject* kwnames);
 PyObject* call_method_noargs(const MethodRow& row, const Signature& sig, PyObject* self);
-PyObject* call_function(const FunctionRow& row, const Signature& sig, PyObject* const* args,
-                        Py_ssize_t nargs, PyObject* kwnames);
+PyObject* call_function(const FunctionRow& row, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames);
 
 }  // namespace kestrane::py

@@ -68,7 +68,7 @@ bool to_bool(PyObject* o) {
             Ref name(qualname_of(o));
             if (!name) throw_py();
             throw_error(PyExc_TypeError, "object of type '%U' does not define a '__bool__' conversion",
-                             name.get());
+                        name.get());
         }
         const int r = nb->nb_bool(o);
         if (r < 0) throw_py();

@@ -74,16 +74,31 @@ PyObject* update_callable_conditions_body(Call& c) {
 // The module's functions, in registration order. They take access on their
 // graph arguments themselves, so a row's access kind is None.
 const FunctionRow kFunctions[] = {
-    {"condition_combinations", Access::None, {{"conditions_by_child"}, {"offset_list"}},
-     condition_combinations_body, ""},
-    {"tree_conditions", Access::None, {{"graph"}, {"node_id"}, {"op_snapshot"}, {"adopt_for_callable"}},
-     adopting_conditions_body<_tree_conditions>, ""},
-    {"get_conditions", Access::None, {{"graph"}, {"node_id"}, {"op_snapshot"}, {"adopt_for_callable"}},
-     adopting_conditions_body<get_conditions>, ""},
-    {"update_callable_conditions", Access::None, {{"graph"}, {"node_id"}, {"op_snapshot"}},
-     update_callable_conditions_body, ""},
-    {"glue_leaves", Access::None,
-     {{"graph"}, {"leaves"}, {"candidates"}, {"trees_only"}, {"max_leaves", "None"}}, glue_leaves_body, ""},
+    {"condition_combinations",
+     Access::None,
+     {{"conditions_by_child"}, {"offset_list"}},
+     condition_combinations_body,
+     ""},
+    {"tree_conditions",
+     Access::None,
+     {{"graph"}, {"node_id"}, {"op_snapshot"}, {"adopt_for_callable"}},
+     adopting_conditions_body<_tree_conditions>,
+     ""},
+    {"get_conditions",
+     Access::None,
+     {{"graph"}, {"node_id"}, {"op_snapshot"}, {"adopt_for_callable"}},
+     adopting_conditions_body<get_conditions>,
+     ""},
+    {"update_callable_conditions",
+     Access::None,
+     {{"graph"}, {"node_id"}, {"op_snapshot"}},
+     update_callable_conditions_body,
+     ""},
+    {"glue_leaves",
+     Access::None,
+     {{"graph"}, {"leaves"}, {"candidates"}, {"trees_only"}, {"max_leaves", "None"}},
+     glue_leaves_body,
+     ""},
 };
 constexpr size_t kNumFunctions = std::size(kFunctions);
 
@@ -98,9 +113,10 @@ PyObject* function_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 template <size_t... I>
 void fill_functions(std::index_sequence<I...>) {
     ((function_sigs[I] = make_signature(kFunctions[I], nullptr),
-      function_defs[I] = PyMethodDef{kFunctions[I].name,
-                                     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function_entry<I>)),
-                                     METH_FASTCALL | METH_KEYWORDS, function_sigs[I].doc.c_str()}),
+      function_defs[I] =
+          PyMethodDef{kFunctions[I].name,
+                      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function_entry<I>)),
+                      METH_FASTCALL | METH_KEYWORDS, function_sigs[I].doc.c_str()}),
      ...);
 }
 

@@ -13,8 +13,7 @@ namespace kestrane::py {
 
 // Access flag: > 0 shared holders, -1 one exclusive holder, 0 free.
 struct GraphObject {
-    PyObject_HEAD
-    std::atomic<int64_t> borrow;
+    PyObject_HEAD std::atomic<int64_t> borrow;
     Graph graph;
 };
 

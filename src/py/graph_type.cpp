@@ -212,16 +212,21 @@ PyObject* cross_sections_body(Graph& g, Call& c) {
     });
 }
 
-
 // ---- the method table ------------------------------------------------------------
 
 // RustGraph's methods, in the order the class lists them.
 const MethodRow kMethods[] = {
     {"set_root", Access::Exclusive, {{"node_id"}}, set_root_body, "Set the root node of this graph."},
-    {"get_root", Access::Shared, {}, get_root_body,
+    {"get_root",
+     Access::Shared,
+     {},
+     get_root_body,
      "Return the root node id.\n"
      "Note: the graph must have at least one node for this id to be valid."},
-    {"walk_from_root", Access::Shared, {{"above"}, {"below"}}, walk_from_root_body,
+    {"walk_from_root",
+     Access::Shared,
+     {{"above"}, {"below"}},
+     walk_from_root_body,
      "Convenience: walk from root directly (fails if not set)"},
     {"add_value_with_payload", Access::Exclusive, {{"val_id"}, {"type_id"}}, add_value_with_payload_body, ""},
     {"add_op_with_payload", Access::Exclusive, {{"op_id"}}, add_op_with_payload_body, ""},
@@ -233,18 +238,27 @@ const MethodRow kMethods[] = {
     {"neighbors", Access::Shared, {{"id"}}, neighbors_body, ""},
     {"leaves", Access::Shared, {}, leaves_body, ""},
     {"get_parent", Access::Shared, {{"node_id"}}, get_parent_body, ""},
-    {"is_value_node", Access::Shared, {{"node_id"}}, is_value_node_body,
+    {"is_value_node",
+     Access::Shared,
+     {{"node_id"}},
+     is_value_node_body,
      "Return true if the node at `node_id` is a value node."},
     {"get_value_payload", Access::Shared, {{"node_id"}}, get_value_payload_body, ""},
     {"get_op_id", Access::Shared, {{"node_id"}}, get_op_id_body, ""},
     {"num_nodes", Access::Shared, {}, num_nodes_body, ""},
-    {"nodes", Access::Shared, {{"val_nodes"}, {"op_nodes"}}, nodes_body,
+    {"nodes",
+     Access::Shared,
+     {{"val_nodes"}, {"op_nodes"}},
+     nodes_body,
      "Return the indices of nodes filtered by type.\n\n"
      "If `val_nodes` is true, include value nodes. If `op_nodes` is true,\n"
      "include operator nodes. The returned vector preserves the graph's\n"
      "internal node ordering (0..n)."},
     {"walk", Access::Shared, {{"start_id"}, {"above", "True"}, {"below", "True"}}, walk_body, ""},
-    {"clone_subgraph", Access::Shared, {}, clone_subgraph_body,
+    {"clone_subgraph",
+     Access::Shared,
+     {},
+     clone_subgraph_body,
      "Clone the entire subgraph reachable from the current graph's root.\n\n"
      "The function:\n"
      "  - Uses `self.root_id` as the starting point.\n"
@@ -253,27 +267,46 @@ const MethodRow kMethods[] = {
      "  - Returns the cloned graph and the mapping `old_id -> new_id`.\n\n"
      "The cloned graph will have its own `root_id` set to the mapped clone\n"
      "of the original root node."},
-    {"merge_value_nodes", Access::Exclusive, {{"keep"}, {"other"}, {"upper"}, {"lower"}}, merge_value_nodes_body,
+    {"merge_value_nodes",
+     Access::Exclusive,
+     {{"keep"}, {"other"}, {"upper"}, {"lower"}},
+     merge_value_nodes_body,
      "Merge two value nodes by redirecting all connections from `other` to `keep`.\n"
      "Equivalent to Python ValueNode.merge(upper=True, lower=True)."},
     {"connection_hash", Access::Shared, {}, connection_hash_body, ""},
     {"connections", Access::Shared, {}, connections_body, ""},
     {"equality_hash", Access::Shared, {}, equality_hash_body, ""},
-    {"same_spec", Access::Shared, {{"a"}, {"b"}}, same_spec_body,
+    {"same_spec",
+     Access::Shared,
+     {{"a"}, {"b"}},
+     same_spec_body,
      "Helper: check if two value nodes have the same spec (type_id)."},
-    {"clone_and_attach", Access::Shared, {{"elem"}, {"root_leaf_id"}}, clone_and_attach_body,
+    {"clone_and_attach",
+     Access::Shared,
+     {{"elem"}, {"root_leaf_id"}},
+     clone_and_attach_body,
      "Clone the current graph and attach `elem` beneath `root_leaf_id`,\n"
      "merging the leaf value with the element's root value node.\n\n"
-     "The element\xE2\x80\x99" "s *operator under its root* becomes a new outgoing option\n"
+     "The element\xE2\x80\x99"
+     "s *operator under its root* becomes a new outgoing option\n"
      "of the given leaf. The element root value itself is not duplicated.\n\n"
      "Returns:\n"
      "  (new_graph, new_elem_leaves, old_candidates)"},
-    {"traces", Access::Shared,
-     {{"start_id"}, {"me_too", "True"}, {"op_nodes", "True"}, {"val_nodes", "True"}, {"above", "True"},
+    {"traces",
+     Access::Shared,
+     {{"start_id"},
+      {"me_too", "True"},
+      {"op_nodes", "True"},
+      {"val_nodes", "True"},
+      {"above", "True"},
       {"below", "False"}},
-     traces_body, "Compute traces starting from a node, like the Python ValueNode.traces()."},
-    {"is_below", Access::Shared, {{"start_id"}, {"nodes"}, {"include_self", "True"}, {"skip", "..."}},
-     is_below_body, ""},
+     traces_body,
+     "Compute traces starting from a node, like the Python ValueNode.traces()."},
+    {"is_below",
+     Access::Shared,
+     {{"start_id"}, {"nodes"}, {"include_self", "True"}, {"skip", "..."}},
+     is_below_body,
+     ""},
     {"cross_sections", Access::Shared, {{"target_leaves"}}, cross_sections_body, ""},
 };
 constexpr size_t kNumMethods = std::size(kMethods);
@@ -298,8 +331,8 @@ void fill_methods(std::index_sequence<I...>) {
     ((method_sigs[I] = make_signature(kMethods[I], "RustGraph"),
       method_defs[I] =
           method_sigs[I].nparams == 0
-              ? PyMethodDef{kMethods[I].name, reinterpret_cast<PyCFunction>(method_entry_noargs<I>), METH_NOARGS,
-                            method_sigs[I].doc.c_str()}
+              ? PyMethodDef{kMethods[I].name, reinterpret_cast<PyCFunction>(method_entry_noargs<I>),
+                            METH_NOARGS, method_sigs[I].doc.c_str()}
               : PyMethodDef{kMethods[I].name,
                             reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method_entry<I>)),
                             METH_FASTCALL | METH_KEYWORDS, method_sigs[I].doc.c_str()}),
@@ -350,11 +383,7 @@ PyObject* make_graph_type() {
         {0, nullptr},
     };
     static PyType_Spec spec = {
-        "RustGraph",
-        static_cast<int>(sizeof(GraphObject)),
-        0,
-        Py_TPFLAGS_DEFAULT,
-        slots,
+        "RustGraph", static_cast<int>(sizeof(GraphObject)), 0, Py_TPFLAGS_DEFAULT, slots,
     };
     Ref type(PyType_FromSpec(&spec));
     if (!type) return nullptr;

@@ -16,7 +16,11 @@ PyModuleDef module_def = {
     "kestrane",
     "",
     0,  // no module state; a non-negative size makes a re-import call the init again
-    nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // Sets the attribute and appends the name to __all__ (created on first use).
