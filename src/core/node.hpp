@@ -108,16 +108,25 @@ public:
         if (n <= cap_) return;
         if (n > (SIZE_MAX - kCacheLine) / sizeof(Node)) throw std::bad_alloc();
         const size_t bytes = n * sizeof(Node) + kCacheLine;
-        const size_t old_offset = offset();
         size_t kept_size = 0;
-        char* p = block_ ? nullptr : static_cast<char*>(take_node_block(bytes, &kept_size));
-        if (p) {
-            n = (kept_size - kCacheLine) / sizeof(Node);
-        } else {
-            p = static_cast<char*>(std::realloc(block_, bytes));
-            if (!p) throw std::bad_alloc();
+        if (char* kept = static_cast<char*>(take_node_block(bytes, &kept_size))) {
+            // A warm block: the nodes move there bytewise and the old block goes.
+            const size_t offset = aligned_offset(kept);
+            if (size_)
+                std::memcpy(static_cast<void*>(kept + offset), static_cast<const void*>(data_),
+                            size_ * sizeof(Node));
+            void* old = block_;
+            const size_t old_bytes = cap_ * sizeof(Node) + kCacheLine;
+            block_ = kept;
+            data_ = reinterpret_cast<Node*>(kept + offset);
+            cap_ = (kept_size - kCacheLine) / sizeof(Node);
+            if (old) give_node_block(old, old_bytes);
+            return;
         }
-        const size_t new_offset = (kCacheLine - reinterpret_cast<uintptr_t>(p) % kCacheLine) % kCacheLine;
+        const size_t old_offset = offset();
+        char* p = static_cast<char*>(std::realloc(block_, bytes));
+        if (!p) throw std::bad_alloc();
+        const size_t new_offset = aligned_offset(p);
         if (new_offset != old_offset && size_)
             std::memmove(p + new_offset, p + old_offset, size_ * sizeof(Node));
         block_ = p;
@@ -150,6 +159,10 @@ private:
     static size_t grown(size_t cap) {
         if (cap > SIZE_MAX / 2 / sizeof(Node)) throw std::bad_alloc();
         return cap * 2;
+    }
+    // Where the first node goes in a block at `p`: the next cache-line boundary.
+    static size_t aligned_offset(const char* p) {
+        return (kCacheLine - reinterpret_cast<uintptr_t>(p) % kCacheLine) % kCacheLine;
     }
     size_t offset() const { return block_ ? reinterpret_cast<char*>(data_) - static_cast<char*>(block_) : 0; }
 
