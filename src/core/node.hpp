@@ -32,7 +32,7 @@ struct Payload {
     uint32_t op_id() const { return a; }
 };
 
-// 64 bytes: with the node array aligned to 64, every node is one cache line.
+// 64 bytes: in a large (page-aligned) node array, every node is one cache line.
 struct Node {
     Link parent_link = kNoLink;  // on an operator: the value node above it
     Payload payload{};
@@ -49,7 +49,6 @@ struct Node {
     void clear_parent() { parent_link = kNoLink; }
 };
 
-constexpr size_t kCacheLine = 64;
 static_assert(sizeof(Node) == kCacheLine, "a node fills one cache line");
 
 // The node array relocates nodes bytewise (realloc). A Node qualifies: its
@@ -63,12 +62,10 @@ static_assert(offsetof(Node, parents) + 3 * sizeof(IdList) == sizeof(Node) &&
                   offsetof(Node, children) == offsetof(Node, options) + sizeof(IdList),
               "a Node ends in its three link lists and holds nothing else");
 
-// The node array. It grows with realloc, which moves large blocks by remapping
-// pages instead of copying them (nodes may be relocated bytewise, see above).
-// Nodes start on a cache-line boundary: the block has room for one line more,
-// and when a realloc returns it at another alignment the nodes are moved to
-// the boundary (large blocks keep their alignment, so that move is small).
-// Offers the vector operations the code uses.
+// The node array, in a block that grows by relocating the nodes bytewise (see
+// above); a large array is page-aligned, so each node is one cache line (see
+// node_blocks.hpp). Offers the vector
+// operations the code uses.
 class NodeList {
 public:
     NodeList() = default;
@@ -76,11 +73,11 @@ public:
         reserve(o.size_);
         for (const Node& n : o) push_back(n);
     }
-    NodeList(NodeList&& o) noexcept : block_(o.block_), data_(o.data_), size_(o.size_), cap_(o.cap_) {
-        o.block_ = nullptr;
-        o.data_ = nullptr;
-        o.size_ = o.cap_ = 0;
-    }
+    NodeList(NodeList&& o) noexcept
+        : block_(std::exchange(o.block_, NodeBlock{})),
+          data_(std::exchange(o.data_, nullptr)),
+          size_(std::exchange(o.size_, 0)),
+          cap_(std::exchange(o.cap_, 0)) {}
     NodeList& operator=(NodeList o) noexcept {
         std::swap(block_, o.block_);
         std::swap(data_, o.data_);
@@ -90,7 +87,7 @@ public:
     }
     ~NodeList() {
         clear();
-        if (block_) give_node_block(block_, cap_ * sizeof(Node) + kCacheLine);
+        release_node_block(block_);
     }
 
     size_t size() const { return size_; }
@@ -104,34 +101,14 @@ public:
     Node& back() { return data_[size_ - 1]; }
     const Node& back() const { return data_[size_ - 1]; }
 
+    // The nodes move bytewise into the grown block (see above); a failure
+    // leaves the array as it was.
     void reserve(size_t n) {
         if (n <= cap_) return;
-        if (n > (SIZE_MAX - kCacheLine) / sizeof(Node)) throw std::bad_alloc();
-        const size_t bytes = n * sizeof(Node) + kCacheLine;
-        size_t kept_size = 0;
-        if (char* kept = static_cast<char*>(take_node_block(bytes, &kept_size))) {
-            // A warm block: the nodes move there bytewise and the old block goes.
-            const size_t offset = aligned_offset(kept);
-            if (size_)
-                std::memcpy(static_cast<void*>(kept + offset), static_cast<const void*>(data_),
-                            size_ * sizeof(Node));
-            void* old = block_;
-            const size_t old_bytes = cap_ * sizeof(Node) + kCacheLine;
-            block_ = kept;
-            data_ = reinterpret_cast<Node*>(kept + offset);
-            cap_ = (kept_size - kCacheLine) / sizeof(Node);
-            if (old) give_node_block(old, old_bytes);
-            return;
-        }
-        const size_t old_offset = offset();
-        char* p = static_cast<char*>(std::realloc(block_, bytes));
-        if (!p) throw std::bad_alloc();
-        const size_t new_offset = aligned_offset(p);
-        if (new_offset != old_offset && size_)
-            std::memmove(p + new_offset, p + old_offset, size_ * sizeof(Node));
-        block_ = p;
-        data_ = reinterpret_cast<Node*>(p + new_offset);
-        cap_ = n;
+        if (n > SIZE_MAX / sizeof(Node)) throw std::bad_alloc();
+        block_ = regrow_node_block(block_, size_ * sizeof(Node), n * sizeof(Node));
+        data_ = static_cast<Node*>(block_.base);
+        cap_ = block_.bytes / sizeof(Node);
     }
     void push_back(const Node& n) {
         if (size_ == cap_) return push_back(Node(n));  // `n` may live in this list
@@ -160,13 +137,8 @@ private:
         if (cap > SIZE_MAX / 2 / sizeof(Node)) throw std::bad_alloc();
         return cap * 2;
     }
-    // Where the first node goes in a block at `p`: the next cache-line boundary.
-    static size_t aligned_offset(const char* p) {
-        return (kCacheLine - reinterpret_cast<uintptr_t>(p) % kCacheLine) % kCacheLine;
-    }
-    size_t offset() const { return block_ ? reinterpret_cast<char*>(data_) - static_cast<char*>(block_) : 0; }
 
-    void* block_ = nullptr;
+    NodeBlock block_;
     Node* data_ = nullptr;
     size_t size_ = 0;
     size_t cap_ = 0;

@@ -1,35 +1,79 @@
 #include "node_blocks.hpp"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <new>
 #include <utility>
 
 namespace kestrane {
 
 namespace {
-std::mutex kept_lock;
-void* kept_block = nullptr;
-size_t kept_size = 0;
-}  // namespace
 
-void* take_node_block(size_t bytes, size_t* size) {
-    if (bytes < kMinKeptBlock) return nullptr;
-    std::lock_guard<std::mutex> hold(kept_lock);
-    if (!kept_block || kept_size < bytes) return nullptr;
-    void* block = kept_block;
-    *size = kept_size;
-    kept_block = nullptr;
-    kept_size = 0;
-    return block;
+std::mutex kept_lock;
+NodeBlock kept;
+
+bool is_mapped(NodeBlock b) { return b.bytes >= kMapBytes; }
+
+size_t page_rounded(size_t bytes) {
+    static const size_t page = [] {
+        const long p = sysconf(_SC_PAGESIZE);
+        return p > 0 ? static_cast<size_t>(p) : size_t(4096);
+    }();
+    if (bytes > SIZE_MAX - page) throw std::bad_alloc();
+    return (bytes + page - 1) / page * page;
 }
 
-void give_node_block(void* block, size_t size) {
-    if (size >= kMinKeptBlock && size <= kMaxKeptBlock) {
+NodeBlock take_kept(size_t bytes) {
+    std::lock_guard<std::mutex> hold(kept_lock);
+    if (!kept.base || kept.bytes < bytes) return {};
+    return std::exchange(kept, NodeBlock{});
+}
+
+NodeBlock map_block(size_t bytes) {
+    const size_t size = page_rounded(bytes);
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return {p, size};
+}
+
+}  // namespace
+
+NodeBlock regrow_node_block(NodeBlock old, size_t keep, size_t bytes) {
+    if (bytes < kMapBytes) {
+        // Small: the allocator's realloc, which often extends the block in place.
+        void* p = std::realloc(old.base, bytes);
+        if (!p) throw std::bad_alloc();
+        return {p, bytes};
+    }
+    NodeBlock b = bytes >= kMinKeptBlock ? take_kept(bytes) : NodeBlock{};
+#ifdef __linux__
+    if (!b.base && is_mapped(old)) {
+        const size_t size = page_rounded(bytes);
+        void* p = mremap(old.base, old.bytes, size, MREMAP_MAYMOVE);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        return {p, size};
+    }
+#endif
+    if (!b.base) b = map_block(bytes);
+    if (keep) std::memcpy(b.base, old.base, keep);
+    release_node_block(old);
+    return b;
+}
+
+void release_node_block(NodeBlock block) {
+    if (!block.base) return;
+    if (!is_mapped(block)) return std::free(block.base);
+    if (block.bytes >= kMinKeptBlock && block.bytes <= kMaxKeptBlock) {
         std::lock_guard<std::mutex> hold(kept_lock);
         // The larger block serves more arrays; the other goes back.
-        if (size >= kept_size) std::swap(block, kept_block), std::swap(size, kept_size);
+        if (block.bytes >= kept.bytes) std::swap(block, kept);
     }
-    std::free(block);
+    if (block.base) munmap(block.base, block.bytes);
 }
 
 }  // namespace kestrane

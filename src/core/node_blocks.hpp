@@ -1,24 +1,39 @@
-// Memory for node arrays, kept warm between graphs. Pure C++.
+// Memory for node arrays. Pure C++.
 #pragma once
 
 #include <cstddef>
 
 namespace kestrane {
 
+constexpr size_t kCacheLine = 64;
+
+// A node array's memory: `bytes` usable bytes at `base`. Small blocks come
+// from the allocator (realloc often grows them in place). Large ones
+// (kMapBytes and up, where the cache behaviour of a walk matters) are mapped
+// from the system directly: page-aligned, so every node is one cache line;
+// they grow by remapping their pages where the system can (Linux), so they
+// never copy what they hold and never leave a freed copy resident in the
+// allocator's heap.
+struct NodeBlock {
+    void* base = nullptr;
+    size_t bytes = 0;
+};
+
+constexpr size_t kMapBytes = size_t(1) << 18;
+
+// A block of at least `bytes` bytes whose first `keep` bytes are those of
+// `old`, which it replaces (`old` is released, or remapped in place). Throws
+// std::bad_alloc, leaving `old` as it was.
+NodeBlock regrow_node_block(NodeBlock old, size_t keep, size_t bytes);
+void release_node_block(NodeBlock block);
+
 // A search clones and drops graphs of similar size over and over. A large
 // block handed back to the system returns as fresh pages that each fault on
-// first touch, which costs more than filling them; so the block of one
-// dropped array is kept for the next array that fits in it.
-//
-// Process-wide, like the allocator it stands in front of; safe to call from
-// any thread. Only blocks of at least kMinKeptBlock bytes are kept, at most
-// one, and at most kMaxKeptBlock bytes.
+// first touch, which costs more than filling them; so one released block of
+// kMinKeptBlock to kMaxKeptBlock bytes is kept, and the next array that needs
+// at most that much takes it. Process-wide, like the allocator it stands in
+// front of; safe to call from any thread.
 constexpr size_t kMinKeptBlock = size_t(1) << 20;
 constexpr size_t kMaxKeptBlock = size_t(1) << 26;
-
-// A kept block of at least `bytes` bytes (its size in *size), or nullptr.
-void* take_node_block(size_t bytes, size_t* size);
-// Keeps `block` (from malloc or realloc, `size` bytes) or frees it.
-void give_node_block(void* block, size_t size);
 
 }  // namespace kestrane
