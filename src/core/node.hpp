@@ -3,8 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -51,7 +49,7 @@ struct Node {
 
 static_assert(sizeof(Node) == kCacheLine, "a node fills one cache line");
 
-// The node array relocates nodes bytewise (realloc). A Node qualifies: its
+// The node array relocates nodes bytewise (realloc, mremap, memcpy). A Node qualifies: its
 // fields before `parents` are trivially copyable, and the rest is exactly
 // three link lists, each of which qualifies (see IdList::Rep).
 static_assert(std::is_standard_layout_v<Node>, "offsetof needs a standard-layout Node");
@@ -64,8 +62,7 @@ static_assert(offsetof(Node, parents) + 3 * sizeof(IdList) == sizeof(Node) &&
 
 // The node array, in a block that grows by relocating the nodes bytewise (see
 // above); a large array is page-aligned, so each node is one cache line (see
-// node_blocks.hpp). Offers the vector
-// operations the code uses.
+// node_blocks.hpp). Offers the vector operations the code uses.
 class NodeList {
 public:
     NodeList() = default;

@@ -27,11 +27,11 @@ void destroy_graph_object(PyObject* o) {
     Py_DECREF(type);
 }
 
-// Every entry point holds the interpreter lock while it takes, holds and
-// releases access (none releases the lock; the module does not declare itself
-// free-threading safe, so the host keeps the lock on), so the flag needs no
-// read-modify-write instruction: plain loads and stores are enough, and save a
-// locked instruction on every call.
+// Every read and write of the flag happens on a thread that holds the
+// interpreter lock, with no Python code (which could let another thread run)
+// between a read and the write that follows it; the module does not declare
+// itself free-threading safe, so the host keeps the lock on. Plain loads and
+// stores are therefore enough, and save a locked instruction on every call.
 bool AccessGuard::try_take(GraphObject* obj, Access kind) {
     release();
     if (kind == Access::None) return true;
