@@ -8,6 +8,7 @@ $(error PYTHON=$(PYTHON) does not run; point PYTHON at a CPython 3.11 or newer)
 endif
 VENV ?= .venv-$(PYVER)
 PY := $(VENV)/bin/python
+BUILD_DIR ?= build/$(notdir $(VENV))
 # Warnings are errors in CI.
 WERROR ?= $(if $(CI),ON,OFF)
 PYTEST_ARGS ?=
@@ -30,7 +31,7 @@ build: $(VENV)/.ready
 	$(PY) -m pip install -q --no-build-isolation \
 	    -C cmake.define.KESTRANE_WERROR=$(WERROR) \
 	    -C cmake.define.KESTRANE_SANITIZE=$(if $(SAN_FLAGS),ON,OFF) \
-	    -C build-dir=build/$(notdir $(VENV)) ".$(EXTRAS)"
+	    -C build-dir=$(BUILD_DIR) ".$(EXTRAS)"
 
 demo: EXTRAS =
 demo: build
@@ -99,3 +100,11 @@ clang:
 	@command -v $(CLANG_CXX) >/dev/null 2>&1 || { \
 	    echo "$(CLANG_CXX) not found (Debian: apt-get install -y clang)" >&2; exit 1; }
 	CXX=$(CLANG_CXX) $(MAKE) test VENV=$(CLANG_VENV) WERROR=$(WERROR)
+
+# ---- Interpreters this host lacks, and portable wheels ----------------------
+# The suite on CPython 3.14 and 3.15, inside a minimal Debian forky root made
+# once with debootstrap under .debian/ (git-ignored; needs root, as CI has):
+# `make test-debian PY=3.14` (both versions without PY=).
+.PHONY: test-debian
+test-debian:
+	for v in $(or $(filter 3.14 3.15,$(PY)),3.14 3.15); do tools/test_debian.sh $$v $(PYTEST_ARGS) || exit 1; done
