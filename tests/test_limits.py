@@ -107,15 +107,45 @@ attempt("cross_sections", lambda: comb(12).cross_sections([15 + 2 * i for i in r
 attempt("small cross_sections", lambda: comb(2).cross_sections([5, 7]))
 attempt("glue_leaves", lambda: kestrane.glue_leaves(star(8), list(range(2, 10)), [], False))
 attempt("small glue_leaves", lambda: kestrane.glue_leaves(star(3), [2, 3, 4], [], False))
+# fits only when each finished branch gives back what it held
+attempt("glue_leaves of 7", lambda: kestrane.glue_leaves(star(7), list(range(2, 9)), [], False))
 attempt("tree_conditions",
         lambda: kestrane.tree_conditions(star(12), 1, {{1: op([[i] for i in range(12)] * 1000)}}, False))
 attempt("condition_combinations", lambda: kestrane.condition_combinations([[[0]] * 100] * 3, []))
 """
 
 
-def test_enumerations_keep_to_the_memory_budget():
+def fake_cgroups(root, lines, limits):
+    """/proc/self/cgroup with `lines`, and each cgroup file in `limits`, under
+    `root` (which stands for / through KESTRANE_TEST_FS_ROOT)."""
+    (root / "proc/self").mkdir(parents=True)
+    (root / "proc/self/cgroup").write_text("".join(line + "\n" for line in lines))
+    for path, text in limits.items():
+        (root / "sys/fs/cgroup" / path).parent.mkdir(parents=True, exist_ok=True)
+        (root / "sys/fs/cgroup" / path).write_text(text + "\n")
+    return {"KESTRANE_TEST_FS_ROOT": str(root)}
+
+
+# Each way a limit of 200000 bytes reaches the budget. A limit on an ancestor
+# cgroup holds for the process's own; the variable can lower the budget only.
+V2 = (["0::/job/step"], {"job/memory.max": "200000", "job/step/memory.max": "max"})
+V1 = (["4:cpu,memory:/slurm/job_1", "0::/"], {"memory/slurm/job_1/memory.limit_in_bytes": "200000",
+                                              "memory/memory.limit_in_bytes": "9223372036854771712"})
+
+
+@pytest.mark.parametrize("variable, cgroups", [
+    ("200000", None),
+    (None, V2),
+    (None, V1),
+    (str(10**15), V2),
+], ids=["variable", "cgroup-v2", "cgroup-v1", "variable-cannot-raise-it"])
+def test_enumerations_keep_to_the_memory_budget(tmp_path, variable, cgroups):
     script = BUDGET_SCRIPT.format(tests=os.path.dirname(os.path.abspath(__file__)))
-    env = dict(os.environ, KESTRANE_MEMORY_BUDGET="200000")
+    env = {k: v for k, v in os.environ.items() if k != "KESTRANE_MEMORY_BUDGET"}
+    if variable:
+        env["KESTRANE_MEMORY_BUDGET"] = variable
+    if cgroups:
+        env.update(fake_cgroups(tmp_path, *cgroups))
     proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=120)
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.splitlines() == [
@@ -125,6 +155,35 @@ def test_enumerations_keep_to_the_memory_budget():
         "small cross_sections ok 5",
         "glue_leaves MemoryError glue_leaves result exceeds the memory budget",
         "small glue_leaves ok 4",
+        "glue_leaves of 7 ok 210",
         "tree_conditions MemoryError tree conditions result exceeds the memory budget",
         "condition_combinations MemoryError condition combinations result exceeds the memory budget",
     ]
+
+
+@pytest.mark.parametrize("variable", ["4G", "-1", str(2**64)])
+def test_a_memory_budget_that_does_not_parse_fails_the_import(variable):
+    env = dict(os.environ, KESTRANE_MEMORY_BUDGET=variable)
+    proc = subprocess.run([sys.executable, "-c", "import kestrane"], capture_output=True, text=True, env=env,
+                          timeout=60)
+    assert proc.returncode == 1
+    assert proc.stderr.splitlines()[-1] == (f"ValueError: KESTRANE_MEMORY_BUDGET={variable!r} is not a number of "
+                                            "bytes (a decimal integer, such as 4294967296)")
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="AddressSanitizer reserves more address space")
+def test_the_budget_follows_the_address_space_limit():
+    # 10**8 combinations need about 20 GB: within physical memory here, far
+    # beyond the address space left, so the budget must refuse them up front.
+    script = """if True:
+        import resource
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 31, resource.getrlimit(resource.RLIMIT_AS)[1]))
+        import kestrane
+        try:
+            kestrane.condition_combinations([[[0]] * 10**4] * 2, [])
+        except MemoryError as e:
+            print(e)
+    """
+    env = {k: v for k, v in os.environ.items() if k != "KESTRANE_MEMORY_BUDGET"}
+    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=120)
+    assert (proc.returncode, proc.stdout) == (0, "condition combinations result exceeds the memory budget\n")

@@ -2,14 +2,8 @@
 // too large to hold. Pure C++.
 #pragma once
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <new>
 #include <string>
-#include <utility>
 
 #include "errors.hpp"
 
@@ -25,29 +19,35 @@ inline bool mul_overflows(uint64_t a, uint64_t b, uint64_t* r) {
     return a != 0 && *r / a != b;
 }
 
-// The bytes one call may hold: the machine's physical memory, or fewer when
-// the environment variable KESTRANE_MEMORY_BUDGET gives a smaller decimal
-// number of bytes (read once, at the first use; a way to test the limits
-// without filling the machine). On a host that overcommits, allocating beyond
-// physical memory ends with the process killed instead of with an error, so
-// the enumerations stop before that.
-inline uint64_t memory_budget() {
-    static const uint64_t bytes = [] {
-        uint64_t b = ~uint64_t(0);
-        const long pages = sysconf(_SC_PHYS_PAGES);
-        const long size = sysconf(_SC_PAGE_SIZE);
-        uint64_t phys;
-        if (pages > 0 && size > 0 && !mul_overflows(uint64_t(pages), uint64_t(size), &phys)) b = phys;
-        if (const char* s = std::getenv("KESTRANE_MEMORY_BUDGET")) {
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long long v = std::strtoull(s, &end, 10);
-            if (end != s && *end == '\0' && errno == 0 && v < b) b = v;
-        }
-        return b;
-    }();
-    return bytes;
-}
+// What the enumerations may hold, worked out once per process (at import).
+struct BudgetSetting {
+    uint64_t bytes;
+    // KESTRANE_MEMORY_BUDGET as given when it is not a decimal number of
+    // bytes (the module refuses to import then); empty otherwise.
+    std::string unparsed;
+};
+
+// The bytes one call may hold: the least of the machine's physical memory,
+// the memory limit of the cgroup the process runs in (v2 `memory.max`, v1
+// `memory.limit_in_bytes`, on its cgroup and every ancestor) and the
+// address-space limit (RLIMIT_AS); fewer when KESTRANE_MEMORY_BUDGET gives a
+// smaller decimal number of bytes, never more. On a host that overcommits,
+// allocating beyond memory ends with the process killed instead of with an
+// error (by the kernel's OOM killer, or a container's or a job scheduler's),
+// so the enumerations stop before that.
+//
+// KESTRANE_TEST_FS_ROOT, for tests only, names a directory that stands for
+// `/` where /proc/self/cgroup and /sys/fs/cgroup are read.
+const BudgetSetting& budget_setting();
+inline uint64_t memory_budget() { return budget_setting().bytes; }
+
+// The limit that the cgroup files under `fs_root` (normally "") give this
+// process; ~0 when none applies.
+uint64_t cgroup_memory_limit(const std::string& fs_root);
+
+// A whole decimal number of bytes, no sign or space; false when `s` is not one
+// or does not fit in 64 bits.
+bool parse_byte_count(const char* s, uint64_t* out);
 
 // What one call holds in its result and its growing working sets, counted as
 // they grow against memory_budget(). `what` names the call's result in the

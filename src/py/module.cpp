@@ -1,6 +1,7 @@
 // The kestrane module: initialisation and the names it exports.
 #include <Python.h>
 
+#include "../core/budget.hpp"
 #include "../core/interrupt.hpp"
 #include "border.hpp"
 #include "functions.hpp"
@@ -39,7 +40,23 @@ bool register_name(PyObject* module, const char* name, PyObject* value) {
 // Runs pending signal handlers for long loops; true when one raised.
 bool check_signals() { return PyErr_CheckSignals() != 0; }
 
+// A memory budget that does not parse fails the import, loudly, rather than
+// being ignored: whoever set it meant to lower the budget, and a search that
+// then outgrows the memory it really has is killed instead of raising
+// MemoryError. Working the budget out here also fixes it for the process.
+bool check_memory_budget() {
+    const std::string& text = budget_setting().unparsed;
+    if (text.empty()) return true;
+    Ref value(PyUnicode_DecodeFSDefaultAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (value)
+        PyErr_Format(PyExc_ValueError,
+                     "KESTRANE_MEMORY_BUDGET=%R is not a number of bytes (a decimal integer, such as 4294967296)",
+                     value.get());
+    return false;
+}
+
 PyObject* create_module() {
+    if (!check_memory_budget()) return nullptr;
     Ref module(PyModule_Create(&module_def));
     if (!module) return nullptr;
     interrupt_hook = check_signals;
