@@ -59,12 +59,33 @@ class _NumpyBool(Protocol):
 _Bool = bool | _NumpyBool
 
 @type_check_only
+class _IndexDType(Protocol):
+    """A numpy dtype whose scalars are indexes (the integer dtypes)."""
+
+    @property
+    def type(self) -> type[SupportsIndex]: ...
+
+@type_check_only
+class _IndexArray(Protocol):
+    """A numpy array of integers, which the module takes as a sequence of ids.
+    An array is not a ``Sequence`` to a type checker; its dtype tells an
+    integer array from a float one."""
+
+    def __len__(self) -> int: ...
+    def __getitem__(self, key: int, /) -> Any: ...
+    @property
+    def dtype(self) -> _IndexDType: ...
+
+# A list of ids: any sequence of ids or an integer array, not a str or a set.
+_Ids = Sequence[SupportsIndex] | _IndexArray
+
+@type_check_only
 class _OpEntry(TypedDict):
     """One operator's entry in an op snapshot. Read-only here, so that a
     caller's own TypedDict with narrower field types (``list[list[int]]``,
     ``bool``) and any extra keys matches it."""
 
-    conditions: ReadOnly[Sequence[Sequence[SupportsIndex]]]
+    conditions: ReadOnly[Sequence[_Ids]]
     has_callable: ReadOnly[_Bool]
     cumulative: ReadOnly[_Bool]
 
@@ -395,9 +416,9 @@ class RustGraph:
     def is_below(
         self,
         start_id: SupportsIndex,
-        nodes: Sequence[SupportsIndex],
+        nodes: _Ids,
         include_self: _Bool = True,
-        skip: Sequence[SupportsIndex] = ...,
+        skip: _Ids = ...,
     ) -> bool:
         """Whether one of ``nodes`` lies above ``start_id``: climbing from value
         nodes to the operators that take them and from operators to the value
@@ -413,7 +434,7 @@ class RustGraph:
                 flag is not a bool.
             OverflowError: a negative id.
         """
-    def cross_sections(self, target_leaves: Sequence[SupportsIndex]) -> list[tuple[list[int], int]]:
+    def cross_sections(self, target_leaves: _Ids) -> list[tuple[list[int], int]]:
         """Every distinct cut between the root and ``target_leaves``, with its
         score.
 
@@ -431,7 +452,7 @@ class RustGraph:
         """
 
 def condition_combinations(
-    conditions_by_child: Sequence[Sequence[Sequence[SupportsIndex]]], offset_list: Sequence[SupportsIndex]
+    conditions_by_child: Sequence[Sequence[_Ids]], offset_list: _Ids
 ) -> list[list[int]]:
     """Combine per-child condition lists into conditions of the parent.
 
@@ -534,8 +555,8 @@ def update_callable_conditions(
 
 def glue_leaves(
     graph: RustGraph,
-    leaves: Sequence[SupportsIndex],
-    candidates: Sequence[SupportsIndex],
+    leaves: _Ids,
+    candidates: _Ids,
     trees_only: _Bool,
     max_leaves: SupportsIndex | None = None,
 ) -> list[RustGraph]:

@@ -40,7 +40,8 @@ assert g.walk(np.int64(0), np.bool_(True), below=np.True_) == [0, 1, 2, 3]
 assert g.nodes(np.array([1, 0]).any(), False) == [0, 2, 3]
 assert g.is_below(kids[0], kids + [np.int64(1)], include_self=np.False_, skip=range(0))
 assert g.traces(kids[1], op_nodes=False) == [[3, 0]]
-assert g.cross_sections(np.array([2, 3], dtype=np.int64).tolist()) == g.cross_sections((2, 3))
+assert g.cross_sections(np.array([2, 3], dtype=np.int64)) == g.cross_sections((2, 3))
+assert g.is_below(kids[0], np.arange(2), skip=np.array([], dtype=np.uint32))
 
 snapshot: dict[int, OpInfo] = {7: {"conditions": [[0], [1]], "has_callable": False, "cumulative": False}}
 assert kestrane.tree_conditions(g, np.int32(1), snapshot, False) == [[0], [1]]
@@ -60,6 +61,9 @@ assert kestrane.tree_conditions(g, 1, {}, adopt_for_callable=False) == []
 
 pairs = kestrane.condition_combinations([[[np.int64(0)]], [[0], [1]]], [np.uint8(0), 5])
 assert pairs == [[0, 5], [0, 6]]
+assert kestrane.condition_combinations([[np.array([0])], [np.arange(2)]], np.array([0, 5])) == [[0, 5, 6]]
+from_arrays = kestrane.glue_leaves(g, np.array(kids), np.array([], dtype=np.int64), False)
+assert [h.num_nodes() for h in from_arrays] == [h.num_nodes() for h in kestrane.glue_leaves(g, kids, [], False)]
 glued = kestrane.glue_leaves(g, kids, [], np.False_, max_leaves=np.int64(2))
 assert [h.num_nodes() for h in glued] == [4, 3]
 grown, new_leaves, others = g.clone_and_attach(glued[1], kids[0])
