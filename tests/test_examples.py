@@ -22,10 +22,12 @@ def run(script, *args):
 @pytest.mark.parametrize("script, args, expect", [
     ("demo.py", [], "leaves: [2, 3]"),
     ("search_demo.py", [], "6 complete programs in the last step, the first 5:"),
-    ("search_demo.py", ["--help"], "usage: search_demo.py"),
+    # conditions are counted where the operators impose some, not per candidate
+    ("search_demo.py", ["5"], "step 5: 610 grafted, 8186 glued, 514 conditions, 4037 cross sections"),
+    ("search_demo.py", ["--help"], "The cost grows steeply with each step: 5 steps take well under a second"),
 ])
 def test_example_runs(script, args, expect):
-    assert expect in run(script, *args)
+    assert expect in " ".join(run(script, *args).split())
 
 
 @pytest.fixture
