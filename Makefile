@@ -82,13 +82,15 @@ typecheck: build
 	$(VENV)/bin/pyright -p tests/typing/pyrightconfig.json --pythonpath $(PY)
 	$(PY) tests/typing/user_script.py
 
-# Release wheels for every CPython 3.11+ on this machine (WHEEL_VERSIONS="3.12"
-# for fewer), repaired by auditwheel into dist/; `make wheel-test` installs
-# each into a fresh venv without a compiler and runs the suite against it.
+# Release wheels, manylinux_2_17 (glibc 2.17 and newer), for CPython 3.11 to
+# 3.15: those on this machine, and 3.14 and 3.15 from the Debian root of
+# `make test-debian` (WHEEL_VERSIONS="3.12" for fewer), built with
+# tools/manylinux/c++ and checked by auditwheel into dist/; `make wheel-test`
+# installs each into a fresh venv without a compiler and runs the suite.
 WHEEL_VERSIONS ?=
 .PHONY: wheel wheel-test
 wheel:
-	WERROR=$(WERROR) tools/build_wheels.sh $(WHEEL_VERSIONS)
+	tools/build_wheels.sh $(WHEEL_VERSIONS)
 wheel-test:
 	tools/test_wheels.sh $(WHEEL_VERSIONS)
 
