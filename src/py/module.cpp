@@ -49,9 +49,10 @@ bool check_memory_budget() {
     if (text.empty()) return true;
     Ref value(PyUnicode_DecodeFSDefaultAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (value)
-        PyErr_Format(PyExc_ValueError,
-                     "KESTRANE_MEMORY_BUDGET=%R is not a number of bytes (a decimal integer, such as 4294967296)",
-                     value.get());
+        PyErr_Format(
+            PyExc_ValueError,
+            "KESTRANE_MEMORY_BUDGET=%R is not a number of bytes (a decimal integer, such as 4294967296)",
+            value.get());
     return false;
 }
 
