@@ -110,3 +110,12 @@ clang:
 .PHONY: test-debian
 test-debian:
 	for v in $(or $(filter 3.14 3.15,$(PY)),3.14 3.15); do tools/test_debian.sh $$v $(PYTEST_ARGS) || exit 1; done
+
+# The aarch64 wheel for CPython 3.14 (manylinux_2_17_aarch64), cross-built and
+# packed from the x86_64 one of `make wheel`, then tested inside an arm64
+# Debian root under qemu-user (PYTEST_ARGS= picks the tests; by default the
+# README's code and the random cross-checks against the Python twins).
+.PHONY: wheel-aarch64
+wheel-aarch64:
+	tools/aarch64_wheel.sh build
+	tools/aarch64_wheel.sh test $(PYTEST_ARGS)
