@@ -125,14 +125,15 @@ def test_set_root_needs_no_memory():
     assert proc.stdout.split() == ["ok", "False"]  # the root changed, nothing else
 
 
-def test_link_list_growth_rule():
+@pytest.mark.parametrize("source", ["idlist_growth.cpp", "kept_block.cpp"])
+def test_core_in_cpp(source):
     cxx = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++") or shutil.which("clang++")
     core = ROOT / "src" / "core"
     if not cxx or not (core / "id_list.hpp").exists():
         pytest.skip("needs a C++ compiler and the source tree")
-    exe = Path(os.environ.get("TMPDIR", "/tmp")) / f"kestrane_idlist_{os.getpid()}"
+    exe = Path(os.environ.get("TMPDIR", "/tmp")) / f"kestrane_{Path(source).stem}_{os.getpid()}"
     env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}  # no sanitizer runtime in the compiler
-    build = subprocess.run([cxx, "-std=c++17", "-O1", "-I", str(core), str(ROOT / "tests/cpp/idlist_growth.cpp"),
+    build = subprocess.run([cxx, "-std=c++17", "-O1", "-I", str(core), str(ROOT / "tests/cpp" / source),
                             str(core / "graph.cpp"), str(core / "node_blocks.cpp"), "-o", str(exe)], capture_output=True, text=True, env=env)
     assert build.returncode == 0, build.stderr
     try:

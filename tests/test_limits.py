@@ -128,3 +128,35 @@ def test_enumerations_keep_to_the_memory_budget():
         "tree_conditions MemoryError tree conditions result exceeds the memory budget",
         "condition_combinations MemoryError condition combinations result exceeds the memory budget",
     ]
+
+
+KEPT_BLOCK_LOOP = """
+import kestrane
+def chain(n):
+    g = kestrane.RustGraph()
+    for i in range(n // 2):
+        v, o = g.add_value_with_payload(i, 0), g.add_op_with_payload(i)
+        g.connect_value_to_op(v, o)
+        if i: g.connect_op_to_value(o - 2, v)
+    g.set_root(0)
+    return g
+def rss():
+    return int(open("/proc/self/statm").read().split()[1]) * 4096
+big_src, small_src = chain(300_000), chain(20_000)
+kept, before = [], rss()
+for _ in range(20):
+    big = big_src.clone_subgraph()[0]
+    del big
+    kept.append(small_src.clone_subgraph()[0])
+print(rss() - before, 20 * 20_000 * 64)
+"""
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+def test_dropping_big_graphs_while_keeping_small_ones_holds_little_memory():
+    # A dropped big graph's block is kept for the next big array, not handed to
+    # a small clone that would hold it (and its touched pages) for its lifetime.
+    proc = subprocess.run([sys.executable, "-c", KEPT_BLOCK_LOOP], capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    grown, live = map(int, proc.stdout.split())
+    assert grown < 3 * live + (20 << 20)

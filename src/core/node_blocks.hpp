@@ -31,7 +31,7 @@ void release_node_block(NodeBlock block);
 // block handed back to the system returns as fresh pages that each fault on
 // first touch, which costs more than filling them; so one released block of
 // kMinKeptBlock to kMaxKeptBlock bytes is kept, and the next array that needs
-// at most that much takes it. Process-wide, like the allocator it stands in
+// at most that much, and at least half of it, takes it. Process-wide, like the allocator it stands in
 // front of; safe to call from any thread.
 constexpr size_t kMinKeptBlock = size_t(1) << 20;
 constexpr size_t kMaxKeptBlock = size_t(1) << 26;
