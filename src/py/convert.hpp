@@ -40,9 +40,11 @@ Ref sequence_iter(PyObject* o, Py_ssize_t* size_hint);
 
 // The list rule with `conv` for each item: refuses a str, accepts sequences,
 // and takes the items by iteration. Exact lists and tuples are read by index,
-// as their iteration does; an item's conversion may run Python code that
-// shrinks the list, so the length is re-read at every step and the item is
-// held while it converts.
+// as their iteration does. Python code runs at every poll (signal handlers,
+// and from 3.12 the collector's callbacks and finalisers) and in an item's
+// conversion (`__index__`), and it may shrink or clear the list: so the length
+// is read again after each of them, right before the item is taken, and the
+// item is held while it converts.
 template <class Item, class Conv>
 std::vector<Item> to_items(PyObject* o, Conv conv) {
     std::vector<Item> out;
@@ -50,8 +52,9 @@ std::vector<Item> to_items(PyObject* o, Conv conv) {
         const bool list = PyList_CheckExact(o);
         out.reserve(Py_SIZE(o));
         InterruptPoll poll;
-        for (Py_ssize_t i = 0; i < Py_SIZE(o); ++i) {
+        for (Py_ssize_t i = 0;; ++i) {
             poll.tick();
+            if (i >= Py_SIZE(o)) break;
             Ref item = Ref::borrow(list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
             out.push_back(conv(item.get()));
         }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "border.hpp"
+#include "compat.hpp"
 
 namespace kestrane::py {
 
@@ -27,6 +28,44 @@ void destroy_graph_object(PyObject* o) {
     Py_DECREF(type);
 }
 
+struct Hold {
+    GraphObject* obj;  // null while the entry is free
+    Access kind;
+    pthread_t thread;
+    Hold* next_free;
+};
+
+namespace {
+
+// Every access held, with its thread: a forked child must know which of them
+// belong to threads it does not have. The entries live here, not in the
+// guards on the threads' stacks, because a thread that the host ends at exit
+// leaves its guards without the interpreter lock and so cannot unlink them:
+// it leaves its entries taken (the process is ending), and they stay valid
+// memory. Entries come in blocks that are never freed; the first is static,
+// so most programs never allocate one. Guarded by the interpreter lock.
+constexpr size_t kHoldsPerBlock = 32;
+struct HoldBlock {
+    Hold holds[kHoldsPerBlock];
+    HoldBlock* next;
+};
+HoldBlock first_block;
+HoldBlock* blocks = nullptr;  // first_block and every added one, once used
+Hold* free_holds = nullptr;
+
+void add_hold_block() {
+    HoldBlock* b = blocks ? new HoldBlock() : &first_block;  // std::bad_alloc: nothing taken
+    for (Hold& h : b->holds) {
+        h.obj = nullptr;
+        h.next_free = free_holds;
+        free_holds = &h;
+    }
+    b->next = blocks;
+    blocks = b;
+}
+
+}  // namespace
+
 // Every read and write of the flag happens on a thread that holds the
 // interpreter lock, with no Python code (which could let another thread run)
 // between a read and the write that follows it; the module does not declare
@@ -37,15 +76,13 @@ bool AccessGuard::try_take(GraphObject* obj, Access kind) {
     if (kind == Access::None) return true;
     std::atomic<int64_t>& flag = obj->borrow;
     const int64_t cur = flag.load(std::memory_order_relaxed);
-    if (kind == Access::Exclusive) {
-        if (cur != 0) return false;
-        flag.store(-1, std::memory_order_relaxed);
-    } else {
-        if (cur < 0) return false;
-        flag.store(cur + 1, std::memory_order_relaxed);
-    }
-    obj_ = obj;
-    kind_ = kind;
+    if (kind == Access::Exclusive ? cur != 0 : cur < 0) return false;
+    if (!free_holds) add_hold_block();
+    Hold* h = free_holds;
+    free_holds = h->next_free;
+    *h = Hold{obj, kind, pthread_self(), nullptr};
+    flag.store(kind == Access::Exclusive ? -1 : cur + 1, std::memory_order_relaxed);
+    hold_ = h;
     return true;
 }
 
@@ -56,13 +93,28 @@ void AccessGuard::take(GraphObject* obj, Access kind) {
     throw_py();
 }
 
-void AccessGuard::release() {
-    if (!obj_) return;
-    std::atomic<int64_t>& flag = obj_->borrow;
-    flag.store(kind_ == Access::Exclusive ? 0 : flag.load(std::memory_order_relaxed) - 1,
+static void give_up(Hold* h) {
+    std::atomic<int64_t>& flag = h->obj->borrow;
+    flag.store(h->kind == Access::Exclusive ? 0 : flag.load(std::memory_order_relaxed) - 1,
                std::memory_order_relaxed);
-    obj_ = nullptr;
-    kind_ = Access::None;
+    h->obj = nullptr;
+    h->next_free = free_holds;
+    free_holds = h;
+}
+
+void AccessGuard::release() {
+    if (!hold_) return;
+    // A thread that the host is ending (no thread state, see above) leaves
+    // its access held: without the lock it may touch nothing shared.
+    if (has_thread_state()) give_up(hold_);
+    hold_ = nullptr;
+}
+
+void AccessGuard::release_other_threads() {
+    const pthread_t me = pthread_self();
+    for (HoldBlock* b = blocks; b; b = b->next)
+        for (Hold& h : b->holds)
+            if (h.obj && !pthread_equal(h.thread, me)) give_up(&h);
 }
 
 }  // namespace kestrane::py

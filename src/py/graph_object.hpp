@@ -2,6 +2,7 @@
 #pragma once
 
 #include <Python.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cstdint>
@@ -27,13 +28,16 @@ void destroy_graph_object(PyObject* o);
 
 enum class Access { None, Shared, Exclusive };
 
+// One access held on a graph object, and by which thread; kept in a
+// process-wide table (see graph_object.cpp).
+struct Hold;
+
 // Holds shared or exclusive access to one graph object until destroyed.
 class AccessGuard {
 public:
     AccessGuard() = default;
     AccessGuard(const AccessGuard&) = delete;
     AccessGuard& operator=(const AccessGuard&) = delete;
-    AccessGuard(AccessGuard&& o) noexcept : obj_(o.obj_), kind_(o.kind_) { o.obj_ = nullptr; }
     ~AccessGuard() { release(); }
 
     // False when refused (nothing is set); see take() for the raising form.
@@ -42,9 +46,14 @@ public:
     void take(GraphObject* obj, Access kind);
     void release();
 
+    // In a child process just forked: gives up every access held by another
+    // thread of the parent. Those threads do not exist in the child, so their
+    // calls never end there; the forking thread's own calls go on and end as
+    // usual.
+    static void release_other_threads();
+
 private:
-    GraphObject* obj_ = nullptr;
-    Access kind_ = Access::None;
+    Hold* hold_ = nullptr;
 };
 
 }  // namespace kestrane::py

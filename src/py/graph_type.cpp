@@ -32,13 +32,22 @@ PyObject* get_root_body(Graph& g, Call&) { return py_int(g.root_id); }
 
 PyObject* num_nodes_body(Graph& g, Call&) { return py_int(g.nodes.size()); }
 
+// The returned id is made before the node is added: a failure to make it
+// leaves the graph as it was.
 PyObject* add_value_with_payload_body(Graph& g, Call& c) {
     const uint32_t val_id = c.u32(0);
     const uint32_t type_id = c.u32(1);
-    return py_int(add_value_with_payload(g, val_id, type_id));
+    Ref id(py_int(g.nodes.size()));
+    add_value_with_payload(g, val_id, type_id);
+    return id.release();
 }
 
-PyObject* add_op_with_payload_body(Graph& g, Call& c) { return py_int(add_op_with_payload(g, c.u32(0))); }
+PyObject* add_op_with_payload_body(Graph& g, Call& c) {
+    const uint32_t op_id = c.u32(0);
+    Ref id(py_int(g.nodes.size()));
+    add_op_with_payload(g, op_id);
+    return id.release();
+}
 
 PyObject* connect_value_to_op_body(Graph& g, Call& c) {
     const NodeId val = c.node_id(0);
@@ -141,15 +150,22 @@ PyObject* equality_hash_body(Graph& g, Call&) { return py_int(kestrane::equality
 
 // ---- clone, graft and merge ----------------------------------------------------
 
-// `count` is the number of mapped entries (the clone's size).
+// `count` is the number of mapped entries (the clone's size). The dict is
+// kept out of the collector's reach while it fills (the Python code a poll
+// runs must not find it half-filled), as ListBuilder does for lists.
 PyObject* corr_dict(const Corr& corr, size_t count) {
     Ref dict(new_dict_for(static_cast<Py_ssize_t>(count)));
     if (!dict) throw_py();
+    const bool tracked = PyObject_GC_IsTracked(dict.get());
+    if (tracked) PyObject_GC_UnTrack(dict.get());
+    InterruptPoll poll;
     corr.for_each([&](NodeId src, NodeId copy) {
+        poll.tick();
         Ref k(py_int(src));
         Ref v(py_int(copy));
         if (PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) throw_py();
     });
+    if (tracked) PyObject_GC_Track(dict.get());
     return dict.release();
 }
 

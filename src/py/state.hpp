@@ -8,6 +8,8 @@
 
 #include <Python.h>
 
+#include <vector>
+
 namespace kestrane::py {
 
 struct ProcessState {
@@ -19,6 +21,9 @@ struct ProcessState {
     PyObject* conditions_key = nullptr;
     PyObject* has_callable_key = nullptr;
     PyObject* cumulative_key = nullptr;
+    // Objects whose release waits for the exception in flight to be handled
+    // (ref.hpp); emptied by the border. Guarded by the interpreter lock.
+    std::vector<PyObject*> pending_release;
 };
 
 extern ProcessState process;
