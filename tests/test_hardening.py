@@ -35,6 +35,15 @@ class Fresh(collections.abc.Sequence):  # each item is owned only by the call
     def __getitem__(self, i):
         if i: raise IndexError
         return SlowIdx()
+class SlowDel:  # its release runs Python code that waits
+    def __index__(self):
+        return 0
+    def __del__(self):
+        time.sleep(0.002)
+class FreshDel(Fresh):
+    def __getitem__(self, i):
+        if i: raise IndexError
+        return SlowDel()
 def loop():
     while True: {call}
 for _ in range(2):
@@ -44,7 +53,7 @@ time.sleep(0.2)
 
 
 @pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer's stack bookkeeping does not follow a forced unwind")
-@pytest.mark.parametrize("call", ["g.walk(SlowIdx())", "g.is_below(0, Fresh())"])
+@pytest.mark.parametrize("call", ["g.walk(SlowIdx())", "g.is_below(0, Fresh())", "g.is_below(0, FreshDel())"])
 def test_daemon_thread_in_a_call_at_exit(call):
     for _ in range(3):
         proc = run_python(DAEMON.format(call=call))
@@ -117,6 +126,24 @@ def test_memory_error_mid_change_leaves_graph_unchanged(case):
     proc = run_python(LIMITED.format(setup=setup, call=call))
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.split() == ["MemoryError", "True"]
+
+
+@pytest.mark.parametrize("add", [lambda g: g.add_value_with_payload(3, 3), lambda g: g.add_op_with_payload(3)])
+def test_no_memory_for_the_new_id_adds_no_node(add):
+    # The node array has room, so the returned int is the only allocation.
+    testcapi = pytest.importorskip("_testcapi")
+    g = kestrane.RustGraph()
+    for _ in range(1000):
+        g.add_op_with_payload(2)
+    outcome = "ok"
+    testcapi.set_nomemory(0, 0)
+    try:
+        add(g)
+    except MemoryError:
+        outcome = "MemoryError"
+    finally:
+        testcapi.remove_mem_hooks()
+    assert (outcome, g.num_nodes()) == ("MemoryError", 1000)
 
 
 @pytest.mark.skipif(UNDER_ASAN, reason="needs a plain address space")
