@@ -38,13 +38,12 @@ private:
 };
 
 PyObject* shared_int_list(const Condition& c, SharedInts& ints, InterruptPoll& poll) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(c.size())));
-    if (!list) throw_py();
+    ListBuilder list(c.size());
     for (size_t j = 0; j < c.size(); ++j) {
         poll.tick();
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), ints.get(c[j]));
+        list.set(j, ints.get(c[j]));
     }
-    return list.release();
+    return list.finish();
 }
 
 }  // namespace
