@@ -5,7 +5,7 @@ import sys
 import pytest
 
 import kestrane
-from helpers import dump, expected_clone, make_graph, panic_type, random_graph
+from helpers import Reenter, dump, expected_clone, make_graph, panic_type, random_graph
 
 NO_ROOT = "Cannot clone_subgraph: Graph has no valid root_id set"
 UNWRAP = "called `Option::unwrap()` on a `None` value"
@@ -228,26 +228,15 @@ def test_attach_arguments():
     assert g.num_nodes() == 6
 
 
-class CallsBack:
-    """An index whose conversion calls into a graph first."""
-
-    def __init__(self, call, value):
-        self.call, self.value = call, value
-
-    def __index__(self):
-        self.call()
-        return self.value
-
-
 def test_attach_takes_shared_access_on_both():
     h, e = host(), elem()
     # Shared access allows reads of either graph during conversion ...
-    g, _, _ = h.clone_and_attach(e, CallsBack(lambda: (h.num_nodes(), e.num_nodes()), 3))
+    g, _, _ = h.clone_and_attach(e, Reenter(lambda: (h.num_nodes(), e.num_nodes()), 3))
     assert g.num_nodes() == 6
     # ... and refuses changes to either.
     for target in (h, e):
         with pytest.raises(RuntimeError, match="^Already borrowed$"):
-            h.clone_and_attach(e, CallsBack(lambda: target.add_op_with_payload(0), 3))
+            h.clone_and_attach(e, Reenter(lambda: target.add_op_with_payload(0), 3))
     assert (h.num_nodes(), e.num_nodes()) == (4, 3)
 
 
@@ -336,7 +325,7 @@ def test_merge_arguments_and_access():
     with pytest.raises(TypeError, match="^argument 'upper': 'int' object cannot be cast as 'bool'$"):
         g.merge_value_nodes(0, 1, 1, True)
     with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
-        g.merge_value_nodes(CallsBack(g.num_nodes, 0), 1, True, True)
+        g.merge_value_nodes(Reenter(g.num_nodes), 1, True, True)
     assert g.get_parents(1) == [2]
 
 

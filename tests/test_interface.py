@@ -4,15 +4,13 @@ argument rule, the access flag, failures and the module itself."""
 import collections.abc
 import importlib
 import inspect
-import subprocess
 import sys
-import textwrap
 
 import numpy as np
 import pytest
 
 import kestrane
-from helpers import panic_type
+from helpers import Index, Reenter, panic_type, run_python
 
 
 def raises(exc_type, message, fn, *args, **kwargs):
@@ -51,7 +49,7 @@ def test_panic_exception_is_base_exception_only():
 
 
 def test_subinterpreter_is_refused():
-    code = textwrap.dedent("""
+    proc = run_python("""
         import kestrane
         try:
             import _interpreters as interp
@@ -68,7 +66,6 @@ def test_subinterpreter_is_refused():
         else:
             print("refused" if out is not None else "imported", out)
     """)
-    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     if proc.returncode == 77:
         pytest.skip("no sub-interpreter support module")
     assert proc.returncode == 0, proc.stderr
@@ -252,14 +249,6 @@ def test_wrong_receiver():
 # ---- conversions and the argument rule -------------------------------------------
 
 
-class Index:
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        return self.v
-
-
 def one_node_graph():
     g = kestrane.RustGraph()
     g.add_value_with_payload(0, 0)
@@ -404,19 +393,6 @@ def test_argument_rule_passes_other_errors_unchanged():
 
 
 # ---- access -----------------------------------------------------------------------
-
-
-class Reenter:
-    """An index whose conversion calls back into a graph."""
-
-    def __init__(self, fn, value=0):
-        self.fn = fn
-        self.value = value
-        self.result = None
-
-    def __index__(self):
-        self.result = self.fn()
-        return self.value
 
 
 def test_exclusive_call_refuses_shared_reentry():

@@ -9,26 +9,9 @@ import numpy as np
 import pytest
 
 import kestrane
-from helpers import EXAMPLE_EDGES, EXAMPLE_NODES, make_graph
+from helpers import EXAMPLE_EDGES, EXAMPLE_NODES, Index, Reenter, make_graph, panic_type
 
 ROUNDS = 3000
-
-
-class Index:
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        return self.v
-
-
-class Reenter:
-    def __init__(self, fn):
-        self.fn = fn
-
-    def __index__(self):
-        self.fn()
-        return 0
 
 
 class CausedTypeError:
@@ -122,23 +105,14 @@ def fresh_calls():
     return calls
 
 
+PANIC = panic_type()
+
+
 def run_quietly(call):
     try:
         call()
-    except (Exception, kestrane_panic()):  # noqa: BLE001
+    except (Exception, PANIC):  # noqa: BLE001
         pass
-
-
-_PANIC = []
-
-
-def kestrane_panic():
-    if not _PANIC:
-        try:
-            EMPTY.get_children(0)
-        except BaseException as e:  # noqa: B036
-            _PANIC.append(type(e))
-    return _PANIC[0]
 
 
 def blocks_after(call, rounds):
