@@ -1,7 +1,9 @@
 """Helpers shared by the test modules: the one graph builder (`make_graph`)
 and the example graph, random graphs, a full dump of a graph's records,
 plain-Python twins of the numbering rules, the class of internal failures,
-and a harness that interrupts a long call with Ctrl-C."""
+ids that convert through `__index__` (and call back while they do), the one
+way to run code in a fresh interpreter, and a harness that interrupts a long
+call with Ctrl-C."""
 
 import os
 import pickle
@@ -11,6 +13,9 @@ import sys
 import textwrap
 
 import kestrane
+from twins.py_traces import PyGraph
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
 
 
 def make_graph(nodes, edges=(), root=0):
@@ -64,6 +69,42 @@ def panic_type():
     raise AssertionError("no failure")
 
 
+class Index:
+    """An id that is an integer only through `__index__`."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class Reenter(Index):
+    """An id whose conversion first calls `fn` (usually back into a graph) and
+    keeps what it returned."""
+
+    def __init__(self, fn, value=0):
+        super().__init__(value)
+        self.fn = fn
+        self.result = None
+
+    def __index__(self):
+        self.result = self.fn()
+        return self.value
+
+
+def run_python(code, *args, env=None, input=None, timeout=300):
+    """Runs a fresh interpreter on `code` (a program's text, dedented, or the
+    path of a script) with `args`; tests/ is on its import path and `env` is
+    added to this process's environment. Returns the CompletedProcess, with
+    text output unless `input` is bytes."""
+    program = [str(code)] if isinstance(code, os.PathLike) else ["-c", textwrap.dedent(code)]
+    path = os.pathsep.join(filter(None, [TESTS, os.environ.get("PYTHONPATH")]))
+    return subprocess.run([sys.executable, *program, *map(str, args)], input=input, capture_output=True,
+                          text=not isinstance(input, bytes), timeout=timeout,
+                          env={**os.environ, "PYTHONPATH": path, **(env or {})})
+
+
 def random_spec(seed, n=None):
     """(nodes, edges, root) for make_graph: a random mix of value and operator
     nodes with random links, duplicates and the odd wrong-kind link."""
@@ -108,7 +149,12 @@ def permuted(spec, seed):
 
 
 def dump(g):
-    """Every field of every node, and the root."""
+    """Every field of every node, and the root, of a RustGraph or of a twin's
+    PyGraph."""
+    if isinstance(g, PyGraph):
+        return g.root, [(v, p if v else None, None if v else p[0], parent, parents, options, children)
+                        for v, p, parent, parents, options, children
+                        in zip(g.is_value, g.payload, g.parent, g.parents, g.options, g.children)]
     return g.get_root(), [
         (g.is_value_node(i), g.get_value_payload(i), g.get_op_id(i), g.get_parent(i),
          g.get_parents(i), g.get_options(i), g.get_children(i))
@@ -163,8 +209,8 @@ def siphash13(messages):
     computed by CPython's own bytes hash in an interpreter whose hash key is
     all zero (PYTHONHASHSEED=0)."""
     assert all(messages)
-    proc = subprocess.run([sys.executable, "-c", _SIPHASH], input=pickle.dumps(list(messages)),
-                          capture_output=True, env={"PYTHONHASHSEED": "0"}, timeout=120, check=True)
+    proc = run_python(_SIPHASH, input=pickle.dumps(list(messages)), env={"PYTHONHASHSEED": "0"})
+    assert proc.returncode == 0, proc.stderr
     return pickle.loads(proc.stdout)
 
 
@@ -206,8 +252,7 @@ def diamonds(levels, start=None, end=None, g=None):
 
 
 INTERRUPT_SCRIPT = """
-import signal, sys, time
-sys.path.insert(0, {tests!r})
+import signal, time
 from helpers import ladder
 import kestrane
 
@@ -230,10 +275,7 @@ print("usable", g.num_nodes())
 def run_interrupt(setup, call):
     """Runs `setup`, then `call` with a timer whose handler raises
     KeyboardInterrupt after 0.3 s; returns the line the script prints after."""
-    script = INTERRUPT_SCRIPT.format(tests=os.path.dirname(os.path.abspath(__file__)),
-                                     setup=textwrap.dedent(setup), call=call)
-    proc = subprocess.run([sys.executable, "-c", script], capture_output=True,
-                          text=True, timeout=60)
+    proc = run_python(INTERRUPT_SCRIPT.format(setup=textwrap.dedent(setup), call=call))
     assert proc.returncode == 0, proc.stderr
     lines = proc.stdout.splitlines()
     assert lines[0].startswith("interrupted after"), proc.stdout

@@ -26,21 +26,6 @@ def root_over_leaves(conditions, n_leaves):
     return g, {7: op(conditions)}
 
 
-@pytest.mark.parametrize("name, params", [
-    ("condition_combinations", "(conditions_by_child, offset_list)"),
-    ("tree_conditions", "(graph, node_id, op_snapshot, adopt_for_callable)"),
-    ("get_conditions", "(graph, node_id, op_snapshot, adopt_for_callable)"),
-    ("update_callable_conditions", "(graph, node_id, op_snapshot)"),
-])
-def test_signatures(name, params):
-    fn = getattr(kestrane, name)
-    assert fn.__doc__ is None and fn.__text_signature__ == params
-    assert kestrane.__all__[1:5] == ["condition_combinations", "tree_conditions", "get_conditions",
-                                     "update_callable_conditions"]
-    with pytest.raises(TypeError, match=rf"^{name}\(\) missing 1 required positional argument: "):
-        fn(*range(params.count(",")))
-
-
 # ---- condition_combinations --------------------------------------------------------
 
 

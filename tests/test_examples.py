@@ -2,19 +2,18 @@
 
 import multiprocessing
 import re
-import subprocess
-import sys
 from functools import partial
 from pathlib import Path
 
 import pytest
 
+from helpers import run_python
+
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
 
 def run(script, *args):
-    proc = subprocess.run([sys.executable, str(EXAMPLES / script), *args], capture_output=True,
-                          text=True, timeout=300)
+    proc = run_python(EXAMPLES / script, *args)
     assert proc.returncode == 0, proc.stderr
     return proc.stdout
 

@@ -8,21 +8,13 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import kestrane
-from helpers import make_graph, panic_type
+from helpers import dump, make_graph, panic_type
 
 PANIC = panic_type()
 DOCUMENTED = (TypeError, OverflowError, ValueError, KeyError, RuntimeError, MemoryError, PANIC)
 
 METHODS = sorted(n for n in vars(kestrane.RustGraph) if not n.startswith("_"))
 FUNCTIONS = [n for n in kestrane.__all__ if n != "RustGraph"]
-
-
-def snapshot(g):
-    out = [g.num_nodes(), g.get_root()]
-    for i in range(g.num_nodes()):
-        out.append((g.get_parent(i), g.get_parents(i), g.get_options(i), g.get_children(i),
-                    g.get_value_payload(i), g.get_op_id(i), g.is_value_node(i)))
-    return out
 
 
 small_int = st.integers(min_value=0, max_value=12)
@@ -91,12 +83,12 @@ def test_random_calls(plan, calls):
     for name, args, kwargs, graph_first in calls:
         # occasionally pass a graph where one is expected
         args = [other if type(a) is tuple and a == (0, 0) else a for a in args]
-        before = snapshot(g)
+        before = dump(g)
         try:
             invoke(g, other, name, args, kwargs, graph_first)
         except DOCUMENTED:
-            assert snapshot(g) == before, f"{name} failed and changed the graph"
+            assert dump(g) == before, f"{name} failed and changed the graph"
         else:
             if name not in ("merge_value_nodes", "set_root", "add_value_with_payload",
                             "add_op_with_payload", "connect_value_to_op", "connect_op_to_value"):
-                assert snapshot(g) == before, f"{name} changed the graph"
+                assert dump(g) == before, f"{name} changed the graph"

@@ -5,21 +5,15 @@ import collections.abc
 import os
 import shutil
 import subprocess
-import sys
-import textwrap
 from pathlib import Path
 
 import pytest
 
 import kestrane
+from helpers import run_python
 
 ROOT = Path(__file__).resolve().parent.parent
 UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
-
-
-def run_python(code, timeout=120, env=None):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=timeout, env=env)
 
 
 # ---- a daemon thread inside a call when the interpreter exits -------------

@@ -1,16 +1,10 @@
 """Counts and results too large to hold: errors that say what was too large,
 never wrapped counts or a process killed for want of memory."""
 
-import os
-import subprocess
-import sys
-import textwrap
-
 import pytest
 
 import kestrane
-
-from helpers import diamonds, op
+from helpers import diamonds, op, run_python
 from twins import py_conditions
 from twins.py_traces import PyGraph
 
@@ -69,8 +63,6 @@ def test_leaf_met_along_many_paths():
 
 
 BUDGET_SCRIPT = """
-import sys
-sys.path.insert(0, {tests!r})
 import kestrane
 from helpers import diamonds, op
 
@@ -108,15 +100,13 @@ attempt("small cross_sections", lambda: comb(2).cross_sections([5, 7]))
 attempt("glue_leaves", lambda: kestrane.glue_leaves(star(8), list(range(2, 10)), [], False))
 attempt("small glue_leaves", lambda: kestrane.glue_leaves(star(3), [2, 3, 4], [], False))
 attempt("tree_conditions",
-        lambda: kestrane.tree_conditions(star(12), 1, {{1: op([[i] for i in range(12)] * 1000)}}, False))
+        lambda: kestrane.tree_conditions(star(12), 1, {1: op([[i] for i in range(12)] * 1000)}, False))
 attempt("condition_combinations", lambda: kestrane.condition_combinations([[[0]] * 100] * 3, []))
 """
 
 
 def test_enumerations_keep_to_the_memory_budget():
-    script = BUDGET_SCRIPT.format(tests=os.path.dirname(os.path.abspath(__file__)))
-    env = dict(os.environ, KESTRANE_MEMORY_BUDGET="200000")
-    proc = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, timeout=120)
+    proc = run_python(BUDGET_SCRIPT, env={"KESTRANE_MEMORY_BUDGET": "200000"})
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.splitlines() == [
         "traces MemoryError traces result exceeds the memory budget",
