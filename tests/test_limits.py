@@ -1,6 +1,8 @@
 """Counts and results too large to hold: errors that say what was too large,
 never wrapped counts or a process killed for want of memory."""
 
+import os
+
 import pytest
 
 import kestrane
@@ -146,7 +148,7 @@ print(rss() - before, 20 * 20_000 * 64)
 def test_dropping_big_graphs_while_keeping_small_ones_holds_little_memory():
     # A dropped big graph's block is kept for the next big array, not handed to
     # a small clone that would hold it (and its touched pages) for its lifetime.
-    proc = subprocess.run([sys.executable, "-c", KEPT_BLOCK_LOOP], capture_output=True, text=True, timeout=120)
+    proc = run_python(KEPT_BLOCK_LOOP, timeout=120)
     assert proc.returncode == 0, proc.stderr
     grown, live = map(int, proc.stdout.split())
     assert grown < 3 * live + (20 << 20)

@@ -5,11 +5,11 @@ lists and dicts the call converts, reads every list and dict it can find, and
 uses the graph the call works on. Each mode runs in its own interpreter, since
 a fault here ends the process."""
 
-import subprocess
 import sys
-import textwrap
 
 import pytest
+
+from helpers import run_python
 
 HARNESS = """
 import gc, signal, sys, kestrane
@@ -101,8 +101,7 @@ signal.setitimer(signal.ITIMER_REAL, 0)
 
 
 def run_harness(mode):
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(HARNESS), mode], capture_output=True,
-                          text=True, timeout=600)
+    proc = run_python(HARNESS, mode, timeout=600)
     assert proc.returncode == 0, (proc.stdout[-500:], proc.stderr[-2000:])
     return dict(line.rsplit(" ", 1) for line in proc.stdout.splitlines())
 
@@ -199,5 +198,5 @@ print(os.waitpid(f.pid, 0)[1] == 0, f.refused and child_can_change())
 
 
 def test_forked_child_keeps_only_its_own_accesses():
-    proc = subprocess.run([sys.executable, "-c", FORK], capture_output=True, text=True, timeout=60)
+    proc = run_python(FORK, timeout=60)
     assert (proc.stdout.split(), proc.stderr) == (["True", "True", "True"], "")
