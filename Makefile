@@ -42,8 +42,19 @@ test: build
 clean:
 	rm -rf build $(VENV) .venv .venv-*
 
-# The whole suite against an AddressSanitizer + UBSan build of the extension,
-# in its own environment. The sanitizer runtime must be loaded before the
+# The core's C++ tests (tests/cpp): CMake builds the core alone, without
+# Python, under the same warnings, and ctest runs them; with SAN_FLAGS=1 (as
+# `make sanitize` does) under AddressSanitizer and UBSan.
+CTEST_DIR = build/ctest$(if $(SAN_FLAGS),-asan)
+.PHONY: ctest
+ctest: $(VENV)/.ready
+	$(VENV)/bin/cmake -S . -B $(CTEST_DIR) -DCMAKE_BUILD_TYPE=Release -DKESTRANE_MODULE=OFF \
+	    -DKESTRANE_TESTS=ON -DKESTRANE_WERROR=$(WERROR) -DKESTRANE_SANITIZE=$(if $(SAN_FLAGS),ON,OFF)
+	$(VENV)/bin/cmake --build $(CTEST_DIR) --parallel 2
+	$(VENV)/bin/ctest --test-dir $(CTEST_DIR) --output-on-failure
+
+# The core's C++ tests and the whole suite against an AddressSanitizer + UBSan
+# build of the extension, in its own environment. The sanitizer runtime must be loaded before the
 # interpreter, and pymalloc is bypassed so that every block is tracked.
 SAN_VENV ?= .venv-asan-$(PYVER)
 ASAN_LIB = $(shell $(CXX) -print-file-name=libasan.so)
@@ -52,6 +63,7 @@ UBSAN_LIB = $(shell $(CXX) -print-file-name=libubsan.so)
 .PHONY: sanitize
 sanitize:
 	$(MAKE) build VENV=$(SAN_VENV) WERROR=$(WERROR) SAN_FLAGS=1
+	$(MAKE) ctest VENV=$(SAN_VENV) WERROR=$(WERROR) SAN_FLAGS=1
 	LD_PRELOAD="$(ASAN_LIB) $(UBSAN_LIB)" PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/.ci/lsan.supp:print_suppressions=0 \

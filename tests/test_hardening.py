@@ -3,7 +3,6 @@ interrupted, errors from a sequence's own methods, sub-interpreters."""
 
 import collections.abc
 import os
-import shutil
 import subprocess
 from pathlib import Path
 
@@ -12,7 +11,6 @@ import pytest
 import kestrane
 from helpers import run_python
 
-ROOT = Path(__file__).resolve().parent.parent
 UNDER_ASAN = "asan" in os.environ.get("LD_PRELOAD", "")
 
 
@@ -144,24 +142,6 @@ def test_no_memory_for_the_new_id_adds_no_node(add):
 def test_set_root_needs_no_memory():
     proc = run_python(LIMITED.format(setup="", call="g.set_root(3)"))
     assert proc.stdout.split() == ["ok", "False"]  # the root changed, nothing else
-
-
-@pytest.mark.parametrize("source", ["idlist_growth.cpp", "kept_block.cpp"])
-def test_core_in_cpp(source):
-    cxx = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++") or shutil.which("clang++")
-    core = ROOT / "src" / "core"
-    if not cxx or not (core / "id_list.hpp").exists():
-        pytest.skip("needs a C++ compiler and the source tree")
-    exe = Path(os.environ.get("TMPDIR", "/tmp")) / f"kestrane_{Path(source).stem}_{os.getpid()}"
-    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}  # no sanitizer runtime in the compiler
-    build = subprocess.run([cxx, "-std=c++17", "-O1", "-I", str(core), str(ROOT / "tests/cpp" / source),
-                            str(core / "graph.cpp"), str(core / "node_blocks.cpp"), "-o", str(exe)], capture_output=True, text=True, env=env)
-    assert build.returncode == 0, build.stderr
-    try:
-        proc = subprocess.run([str(exe)], capture_output=True, text=True, env=env)
-    finally:
-        exe.unlink(missing_ok=True)
-    assert proc.returncode == 0, proc.stderr
 
 
 # ---- a long change interrupted ----------------------------------------------

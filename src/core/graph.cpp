@@ -4,15 +4,6 @@
 
 namespace kestrane {
 
-InterruptHook interrupt_hook = nullptr;
-
-void panic(std::string message) { throw Panic{std::move(message)}; }
-
-void index_panic(uint64_t len, uint64_t index) {
-    panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
-          std::to_string(index));
-}
-
 // ---- construction -------------------------------------------------------
 
 static NodeId append_node(Graph& g, Payload payload) {

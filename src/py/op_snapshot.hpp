@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-#include "../core/conditions.hpp"
+#include "../core/condition_types.hpp"
 
 namespace kestrane::py {
 

@@ -1,21 +1,12 @@
 // The kept node block: which array takes it, and that it is never lost.
-#include <cstdio>
 #include <cstring>
 
+#include "check.hpp"
 #include "node_blocks.hpp"
 
 using kestrane::NodeBlock;
 using kestrane::regrow_node_block;
 using kestrane::release_node_block;
-
-static int failures = 0;
-#define CHECK(cond)                                                         \
-    do {                                                                    \
-        if (!(cond)) {                                                      \
-            std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                     \
-        }                                                                   \
-    } while (0)
 
 constexpr size_t MiB = size_t(1) << 20;
 
@@ -53,5 +44,5 @@ int main() {
     release_node_block(c);
     release_node_block(d);
     release_node_block(f);
-    return failures ? 1 : 0;
+    return CHECK_RESULT();
 }

@@ -1,0 +1,14 @@
+// A value node's canonical condition list. Pure C++.
+#pragma once
+
+#include "condition_types.hpp"
+#include "graph.hpp"
+
+namespace kestrane {
+
+// The canonical condition list of value node `v` in distinct-leaf indices:
+// the tree conditions of its first option, translated from leaf positions to
+// distinct leaves, then reduced to the minimal ones.
+ConditionList get_conditions(const Graph& g, NodeId v, const OpCache& ops, bool adopt);
+
+}  // namespace kestrane
