@@ -88,8 +88,11 @@ def test_search_demo_stopped_leaves_no_process(signals):
     # Ctrl-C reaches the whole group (as from a terminal); SIGTERM the main process.
     import os
     import signal
+    import subprocess
+    import sys
     import time
 
+    # A run that is signalled part-way needs Popen, not run_python.
     proc = subprocess.Popen([sys.executable, str(EXAMPLES / "search_demo.py"), "7", "--workers", "2"],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
     time.sleep(3)
