@@ -6,8 +6,8 @@
 #include "../core/interrupt.hpp"
 #include "border.hpp"
 #include "functions.hpp"
-#include "graph_type.hpp"
 #include "graph_object.hpp"
+#include "graph_type.hpp"
 #include "ref.hpp"
 #include "results.hpp"
 #include "state.hpp"
@@ -28,16 +28,16 @@ PyModuleDef module_def = {
 };
 
 // Sets the attribute and appends the name to __all__ (created on first use).
-bool register_name(PyObject* module, const char* name, PyObject* value) {
-    if (PyModule_AddObjectRef(module, name, value) < 0) return false;
+void register_name(PyObject* module, const char* name, PyObject* value) {
+    if (PyModule_AddObjectRef(module, name, value) < 0) throw_py();
     Ref all(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
         PyErr_Clear();
         all = Ref(PyList_New(0));
-        if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0) return false;
+        if (!all || PyModule_AddObjectRef(module, "__all__", all.get()) < 0) throw_py();
     }
     Ref text(PyUnicode_FromString(name));
-    return text && PyList_Append(all.get(), text.get()) == 0;
+    if (!text || PyList_Append(all.get(), text.get()) < 0) throw_py();
 }
 
 // Runs pending signal handlers for long loops (and, from 3.12, a collection
@@ -55,16 +55,16 @@ PyObject* after_fork_in_child(PyObject*, PyObject*) {
 }
 PyMethodDef after_fork_def = {"_after_fork_in_child", after_fork_in_child, METH_NOARGS, nullptr};
 
-bool register_fork_hook() {
+void register_fork_hook() {
     Ref os(PyImport_ImportModule("os"));
-    if (!os) return false;
+    if (!os) throw_py();
     Ref register_at_fork(PyObject_GetAttrString(os.get(), "register_at_fork"));
-    if (!register_at_fork) return false;
+    if (!register_at_fork) throw_py();
     Ref hook(PyCFunction_New(&after_fork_def, nullptr));
     Ref args(PyTuple_New(0));
     Ref kwargs(Py_BuildValue("{sO}", "after_in_child", hook.get()));
-    if (!hook || !args || !kwargs) return false;
-    return Ref(PyObject_Call(register_at_fork.get(), args.get(), kwargs.get())).get() != nullptr;
+    if (!hook || !args || !kwargs) throw_py();
+    if (!Ref(PyObject_Call(register_at_fork.get(), args.get(), kwargs.get()))) throw_py();
 }
 
 // A failure needs the C++ runtime's per-thread exception state, which a module
@@ -72,19 +72,21 @@ bool register_fork_hook() {
 // runs out of memory later (in the importing thread).
 void prepare_failure_path() { (void)std::uncaught_exceptions(); }
 
+// Runs behind the border: every table is built here, and any failure throws.
+// A failed import leaves nothing published (process.module, graph_type), so
+// importing again starts over; the fork hook comes last so that it is
+// registered once.
 PyObject* create_module() {
     Ref module(PyModule_Create(&module_def));
-    if (!module) return nullptr;
-    prepare_failure_path();
+    if (!module) throw_py();
     interrupt_hook = check_signals;
-    if (!register_fork_hook()) return nullptr;
-    if (!panic_exception()) return nullptr;
+    if (!panic_exception()) throw_py();
     Ref type(make_graph_type());
-    if (!type) return nullptr;
-    process.graph_type = reinterpret_cast<PyTypeObject*>(type.get());
-    if (!register_name(module.get(), "RustGraph", type.get())) return nullptr;
-    Py_INCREF(type.get());  // the type lives for the rest of the process
-    if (!add_functions(module.get(), register_name)) return nullptr;
+    register_name(module.get(), "RustGraph", type.get());
+    add_functions(module.get(), register_name);
+    register_fork_hook();
+    // The type lives for the rest of the process: this reference is never released.
+    process.graph_type = reinterpret_cast<PyTypeObject*>(type.release());
     return module.release();
 }
 
@@ -94,16 +96,14 @@ PyObject* create_module() {
 // PyMODINIT_FUNC declares the function extern "C" itself.
 PyMODINIT_FUNC PyInit_kestrane(void) {
     using namespace kestrane::py;
-    // The module's objects are process-wide (see state.hpp): only the main
-    // interpreter may own them, whichever interpreter imports first.
-    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-        PyErr_SetString(PyExc_ImportError, "kestrane does not support sub-interpreters");
-        return nullptr;
-    }
-    if (!process.module) {
-        process.module = create_module();
-        if (!process.module) return nullptr;
-    }
-    Py_INCREF(process.module);
-    return process.module;
+    prepare_failure_path();
+    return guarded([]() -> PyObject* {
+        // The module's objects are process-wide (see state.hpp): only the main
+        // interpreter may own them, whichever interpreter imports first.
+        if (PyInterpreterState_Get() != PyInterpreterState_Main())
+            throw_error(PyExc_ImportError, "kestrane does not support sub-interpreters");
+        if (!process.module) process.module = create_module();
+        Py_INCREF(process.module);
+        return process.module;
+    });
 }
