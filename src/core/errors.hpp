@@ -32,7 +32,7 @@ struct TooLarge : std::bad_alloc {
     std::string message;
 };
 
-// Raised by poll_interrupt() when the host has a pending error to report
+// Thrown by InterruptPoll::tick() when the host has a pending error to report
 // (a signal handler raised KeyboardInterrupt, say); the error is already set.
 struct Interrupted {};
 

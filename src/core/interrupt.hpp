@@ -8,9 +8,10 @@
 
 namespace kestrane {
 
-// Long enumerations call poll_interrupt() regularly; the Python layer installs a
-// hook that runs pending signal handlers and returns true when one of them
-// raised. Without a hook it does nothing.
+// Long loops tick an InterruptPoll; every so many ticks it asks the hook,
+// which the Python layer installs: it runs pending signal handlers (and the
+// host's other pending work, see ARCHITECTURE.md) and returns true when one of
+// them raised. Without a hook a poll does nothing.
 using InterruptHook = bool (*)();
 extern InterruptHook interrupt_hook;
 

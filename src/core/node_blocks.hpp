@@ -12,8 +12,10 @@ constexpr size_t kCacheLine = 64;
 // (kMapBytes and up, where the cache behaviour of a walk matters) are mapped
 // from the system directly: page-aligned, so every node is one cache line;
 // they grow by remapping their pages where the system can (Linux), so they
-// never copy what they hold and never leave a freed copy resident in the
-// allocator's heap.
+// do not copy what they hold and leave no freed copy resident in the
+// allocator's heap. Growth copies where it cannot remap: into the kept block
+// (see below), from an allocator block into a mapped one, and on systems
+// without remapping.
 struct NodeBlock {
     void* base = nullptr;
     size_t bytes = 0;

@@ -38,6 +38,10 @@ std::vector<NodeId> to_node_ids(PyObject* o);
 // collections.abc.Sequence; returns an iterator over it.
 Ref sequence_iter(PyObject* o, Py_ssize_t* size_hint);
 
+// The most items reserved on a sequence's own word (its __len__): beyond it
+// the list grows as the items come.
+constexpr Py_ssize_t kMaxReserveFromHint = Py_ssize_t(1) << 16;
+
 // The list rule with `conv` for each item: refuses a str, accepts sequences,
 // and takes the items by iteration. Exact lists and tuples are read by index,
 // as their iteration does. Python code runs at every poll (signal handlers,
@@ -63,7 +67,7 @@ std::vector<Item> to_items(PyObject* o, Conv conv) {
     Py_ssize_t hint = 0;
     Ref it = sequence_iter(o, &hint);
     // A length is only a hint (a __len__ may say anything).
-    out.reserve(static_cast<size_t>(hint < (1 << 16) ? hint : (1 << 16)));
+    out.reserve(static_cast<size_t>(hint < kMaxReserveFromHint ? hint : kMaxReserveFromHint));
     InterruptPoll poll;
     while (PyObject* raw = PyIter_Next(it.get())) {
         Ref item(raw);

@@ -20,7 +20,8 @@ struct GraphObject {
 
 inline bool is_graph(PyObject* o) { return Py_TYPE(o) == process.graph_type; }
 
-// A new object of `type` (RustGraph or a subclass) holding `g` (moved in).
+// A new object of `type` (RustGraph, which cannot be subclassed; tp_new
+// passes it in) holding `g` (moved in).
 PyObject* new_graph_object(PyTypeObject* type, Graph&& g);
 // A new RustGraph holding `g`; throws PyErrSet.
 PyObject* wrap_graph(Graph&& g);
