@@ -136,7 +136,7 @@ def kestrane_panic():
     if not _PANIC:
         try:
             EMPTY.get_children(0)
-        except BaseException as e:  # noqa: B036
+        except BaseException as e:  # noqa: BLE001
             _PANIC.append(type(e))
     return _PANIC[0]
 

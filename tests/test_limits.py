@@ -4,7 +4,6 @@ never wrapped counts or a process killed for want of memory."""
 import os
 import subprocess
 import sys
-import textwrap
 
 import pytest
 
