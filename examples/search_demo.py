@@ -177,12 +177,12 @@ def _name_candidate(err: BaseException, doing: str, step: int, index: int,
     returns a RuntimeError with the note to raise instead."""
     try:
         text = program(desc)
-    except Exception:
+    except Exception:  # noqa: BLE001 - any failure: the description still names it
         text = repr(desc)
     note = f"while {doing} candidate {index} of step {step}: {text}"
     try:
         pickle.loads(pickle.dumps(err))
-    except Exception:
+    except Exception:  # noqa: BLE001 - whatever pickling raises, the error cannot travel
         stand_in = RuntimeError(f"{type(err).__name__}: {err}")
         stand_in.add_note(note)
         return stand_in
@@ -265,7 +265,7 @@ class SerialExecutor(Executor):
         future: Future[R] = Future()
         try:
             future.set_result(fn(*args, **kwargs))
-        except Exception as err:
+        except Exception as err:  # noqa: BLE001 - the future carries it, as an executor's does
             future.set_exception(err)
         return future
 

@@ -64,7 +64,7 @@ def panic_type():
     """PanicException is not a module attribute; provoke one to get the class."""
     try:
         kestrane.RustGraph().get_children(0)
-    except BaseException as e:  # noqa: B036
+    except BaseException as e:  # noqa: BLE001
         return type(e)
     raise AssertionError("no failure")
 

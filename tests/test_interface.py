@@ -450,7 +450,7 @@ def test_panic_is_not_caught_by_except_exception():
             g.get_options(3)
         except Exception:  # noqa: BLE001
             caught = "exception"
-    except BaseException:  # noqa: B036
+    except BaseException:  # noqa: BLE001
         caught = "base"
     assert caught == "base"
 

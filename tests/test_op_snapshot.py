@@ -183,7 +183,7 @@ def test_graph_access_is_taken_after_the_snapshot():
                          (kestrane.update_callable_conditions, (1, {}))):
             try:
                 fn(g, *args)
-            except BaseException as e:  # noqa: B036
+            except BaseException as e:  # noqa: BLE001
                 inner.append((type(e), str(e)))
 
     g.add_value_with_payload(Reenter(reenter), 0)
