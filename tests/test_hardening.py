@@ -3,7 +3,6 @@ interrupted, errors from a sequence's own methods, sub-interpreters."""
 
 import collections.abc
 import os
-import subprocess
 from pathlib import Path
 
 import pytest
