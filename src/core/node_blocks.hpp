@@ -33,8 +33,9 @@ void release_node_block(NodeBlock block);
 // block handed back to the system returns as fresh pages that each fault on
 // first touch, which costs more than filling them; so one released block of
 // kMinKeptBlock to kMaxKeptBlock bytes is kept, and the next array that needs
-// at most that much, and at least half of it, takes it. Process-wide, like the allocator it stands in
-// front of; safe to call from any thread.
+// at most that much, and at least half of it, takes it. The kept block is
+// process-wide, like the allocator it stands in front of, and behind a mutex:
+// the core does not know which lock, if any, its caller holds.
 constexpr size_t kMinKeptBlock = size_t(1) << 20;
 constexpr size_t kMaxKeptBlock = size_t(1) << 26;
 

@@ -47,6 +47,8 @@ struct Keywords {
 };
 }  // namespace
 
+// exact text: callers match it. The argument errors below are read word for
+// word, the "and" and the plurals included.
 static void match_impl(const Signature& sig, PyObject** argv, PyObject* const* pos, Py_ssize_t npos,
                        const Keywords& kw) {
     if (npos > sig.nparams) {

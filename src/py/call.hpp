@@ -120,7 +120,9 @@ class Call {
 public:
     explicit Call(const Signature& sig) : sig_(sig) {}
 
-    // Steps 1-3 of matching; raises TypeError on failure.
+    // Places the arguments by the signature: too many positional ones, then
+    // each keyword (repeated or unknown), then the missing required ones;
+    // raises TypeError at the first that fails.
     void match(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
     void match_tuple(PyObject* args, PyObject* kwargs);
 

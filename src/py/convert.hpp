@@ -14,7 +14,8 @@
 
 namespace kestrane::py {
 
-// TypeError "'{type}' object cannot be cast as '{target}'".
+// TypeError "'{type}' object cannot be cast as '{target}'". This and the other
+// messages of the conversions are exact text: callers match them.
 [[noreturn]] void cannot_cast(PyObject* o, const char* target);
 
 NodeId to_node_id_slow(PyObject* o);

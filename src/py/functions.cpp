@@ -40,9 +40,10 @@ PyObject* condition_combinations_body(Call& c) {
     return condition_list_result(condition_combinations(by_child, offsets));
 }
 
-// The three functions that read a graph take its access only after their
-// arguments and the op snapshot are converted (that conversion runs Python
-// code); a refusal then is an internal failure, not the RuntimeError.
+// tree_conditions, get_conditions and update_callable_conditions take their
+// graph's access only after their arguments and the op snapshot are converted
+// (that conversion runs Python code); a refusal then is an internal failure,
+// not the RuntimeError.
 template <class Compute>
 PyObject* with_late_access(GraphObject* obj, Compute compute) {
     AccessGuard guard;
@@ -77,7 +78,8 @@ PyObject* update_callable_conditions_body(Call& c) {
 // ---- the function table -------------------------------------------------------------
 
 // The module's functions, in registration order. They take access on their
-// graph arguments themselves, so a row's access kind is None.
+// graph arguments themselves, so a row's access kind is None. exact text:
+// callers match it (the names and parameter lists make the text signatures).
 const FunctionRow kFunctions[] = {
     {"condition_combinations", Access::None, kConditionCombinations, condition_combinations_body, ""},
     {"tree_conditions", Access::None, kAdoptingConditions, adopting_conditions_body<_tree_conditions>, ""},
@@ -87,6 +89,8 @@ const FunctionRow kFunctions[] = {
 };
 constexpr size_t kNumFunctions = std::size(kFunctions);
 
+// Filled at import and kept for the process, as graph_type.cpp's tables are;
+// one entry point per row, for the same reason.
 Signature function_sigs[kNumFunctions];
 PyMethodDef function_defs[kNumFunctions];
 

@@ -43,7 +43,9 @@ public:
 
     // False when refused (nothing is set); see take() for the raising form.
     bool try_take(GraphObject* obj, Access kind);
-    // Raises RuntimeError "Already mutably borrowed" / "Already borrowed".
+    // Raises RuntimeError "Already mutably borrowed" when shared access is
+    // refused, "Already borrowed" when exclusive access is (exact text:
+    // callers match it).
     void take(GraphObject* obj, Access kind);
     void release();
 

@@ -258,7 +258,9 @@ PyObject* cross_sections_body(Graph& g, Call& c) {
 
 // ---- the method table ------------------------------------------------------------
 
-// RustGraph's methods, in the order the class lists them.
+// RustGraph's methods, in the order the class lists them. exact text: callers
+// match it. The names, parameter lists and descriptions make the docstrings
+// and text signatures, which callers read as they stand.
 const MethodRow kMethods[] = {
     {"set_root", Access::Exclusive, kNodeId, set_root_body, "Set the root node of this graph."},
     {"get_root",
@@ -327,9 +329,13 @@ constexpr size_t kNumMethods = std::size(kMethods);
 
 // ---- the RustGraph type -----------------------------------------------------------
 
+// Filled at import and kept for the process: the type, never released, points
+// into them (each method's name, doc and entry).
 Signature method_sigs[kNumMethods];
 PyMethodDef method_defs[kNumMethods + 1];
 
+// One entry point per row: the host calls a plain function that carries no
+// pointer to its row, so the row's index is a template argument.
 template <size_t I>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_method(kMethods[I], method_sigs[I], self, args, nargs, kwnames);
@@ -353,6 +359,8 @@ void fill_methods(std::index_sequence<I...>) {
      ...);
 }
 
+// RustGraph()'s signature for the matcher (no parameters); made at import
+// like the method tables.
 Signature new_sig;
 
 PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -365,8 +373,6 @@ PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void graph_dealloc(PyObject* o) { destroy_graph_object(o); }
 
-// The type's name carries no module prefix, so __module__ is set by hand
-// before the type is made immutable.
 void freeze_type(PyTypeObject* type) {
 #if PY_VERSION_HEX >= 0x030E0000
     if (PyType_Freeze(type) < 0) throw_py();
@@ -400,6 +406,8 @@ PyObject* make_graph_type() {
     };
     Ref type(PyType_FromSpec(&spec));
     if (!type) throw_py();
+    // The type's name carries no module prefix, so __module__ is set by hand
+    // before the type is made immutable.
     Ref modname(PyUnicode_FromString("kestrane"));
     if (!modname || PyObject_SetAttrString(type.get(), "__module__", modname.get()) < 0) throw_py();
     freeze_type(reinterpret_cast<PyTypeObject*>(type.get()));

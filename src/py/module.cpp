@@ -73,9 +73,9 @@ void register_fork_hook() {
 void prepare_failure_path() { (void)std::uncaught_exceptions(); }
 
 // Runs behind the border: every table is built here, and any failure throws.
-// A failed import leaves nothing published (process.module, graph_type), so
-// importing again starts over; the fork hook comes last so that it is
-// registered once.
+// A failed import leaves neither process.module nor process.graph_type set,
+// so importing again starts over (PanicException and the interrupt hook, made
+// once, stay); the fork hook comes last so that it is registered once.
 PyObject* create_module() {
     Ref module(PyModule_Create(&module_def));
     if (!module) throw_py();

@@ -1,4 +1,5 @@
-// Building Python results. Each throws PyErrSet when the host cannot.
+// Building Python results. Each throws PyErrSet when the host cannot, except
+// py_int_unchecked, which returns nullptr with the error set.
 #pragma once
 
 #include <Python.h>

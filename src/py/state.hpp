@@ -1,4 +1,7 @@
-// The binding's process-wide state, in one place.
+// The binding's process-wide objects. The rest of its process-wide state lives
+// beside the only code that touches it: the table of accesses held
+// (graph_object.cpp), the active collector pause (results.cpp), and the
+// signature and method tables (graph_type.cpp, functions.cpp).
 //
 // Why process-wide: the module uses single-phase initialisation and loads only
 // in the main interpreter (a sub-interpreter's import is refused), so there is
