@@ -159,7 +159,9 @@ PyObject* call_method(const MethodRow& row, const Signature& sig, PyObject* self
         auto* obj = reinterpret_cast<GraphObject*>(self);
         AccessGuard guard;
         guard.take(obj, row.access);
-        return row.body(obj->graph, c);
+        PyObject* result = row.body(obj->graph, c);
+        guard.release();
+        return result;
     });
 }
 
@@ -169,7 +171,9 @@ PyObject* call_method_noargs(const MethodRow& row, const Signature& sig, PyObjec
         auto* obj = reinterpret_cast<GraphObject*>(self);
         AccessGuard guard;
         guard.take(obj, row.access);
-        return row.body(obj->graph, c);
+        PyObject* result = row.body(obj->graph, c);
+        guard.release();
+        return result;
     });
 }
 

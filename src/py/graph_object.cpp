@@ -28,14 +28,7 @@ void destroy_graph_object(PyObject* o) {
     Py_DECREF(type);
 }
 
-struct Hold {
-    GraphObject* obj;  // null while the entry is free
-    Access kind;
-    pthread_t thread;
-    Hold* next_free;
-};
-
-namespace {
+namespace holds {
 
 // Every access held, with its thread: a forked child must know which of them
 // belong to threads it does not have. The entries live here, not in the
@@ -51,70 +44,32 @@ struct HoldBlock {
 };
 HoldBlock first_block;
 HoldBlock* blocks = nullptr;  // first_block and every added one, once used
-Hold* free_holds = nullptr;
+Hold* free_list = nullptr;
 
-void add_hold_block() {
-    HoldBlock* b = blocks ? new HoldBlock() : &first_block;  // std::bad_alloc: nothing taken
+void add_block() {
+    HoldBlock* b = blocks ? new HoldBlock() : &first_block;
     for (Hold& h : b->holds) {
         h.obj = nullptr;
-        h.next_free = free_holds;
-        free_holds = &h;
+        h.next_free = free_list;
+        free_list = &h;
     }
     b->next = blocks;
     blocks = b;
 }
 
-}  // namespace
+}  // namespace holds
 
-// Every read and write of the flag happens on a thread that holds the
-// interpreter lock, with no Python code (which could let another thread run)
-// between a read and the write that follows it; the module does not declare
-// itself free-threading safe, so the host keeps the lock on. Plain loads and
-// stores are therefore enough, and save a locked instruction on every call.
-bool AccessGuard::try_take(GraphObject* obj, Access kind) {
-    release();
-    if (kind == Access::None) return true;
-    std::atomic<int64_t>& flag = obj->borrow;
-    const int64_t cur = flag.load(std::memory_order_relaxed);
-    if (kind == Access::Exclusive ? cur != 0 : cur < 0) return false;
-    if (!free_holds) add_hold_block();
-    Hold* h = free_holds;
-    free_holds = h->next_free;
-    *h = Hold{obj, kind, pthread_self(), nullptr};
-    flag.store(kind == Access::Exclusive ? -1 : cur + 1, std::memory_order_relaxed);
-    hold_ = h;
-    return true;
-}
-
-void AccessGuard::take(GraphObject* obj, Access kind) {
-    if (try_take(obj, kind)) return;
+void AccessGuard::refuse(Access kind) {
     PyErr_SetString(PyExc_RuntimeError,
                     kind == Access::Exclusive ? "Already borrowed" : "Already mutably borrowed");
     throw_py();
 }
 
-static void give_up(Hold* h) {
-    std::atomic<int64_t>& flag = h->obj->borrow;
-    flag.store(h->kind == Access::Exclusive ? 0 : flag.load(std::memory_order_relaxed) - 1,
-               std::memory_order_relaxed);
-    h->obj = nullptr;
-    h->next_free = free_holds;
-    free_holds = h;
-}
-
-void AccessGuard::release() {
-    if (!hold_) return;
-    // A thread that the host is ending (no thread state, see above) leaves
-    // its access held: without the lock it may touch nothing shared.
-    if (has_thread_state()) give_up(hold_);
-    hold_ = nullptr;
-}
-
 void AccessGuard::release_other_threads() {
-    const pthread_t me = pthread_self();
-    for (HoldBlock* b = blocks; b; b = b->next)
+    const uintptr_t me = holds::this_thread();
+    for (holds::HoldBlock* b = holds::blocks; b; b = b->next)
         for (Hold& h : b->holds)
-            if (h.obj && !pthread_equal(h.thread, me)) give_up(&h);
+            if (h.obj && h.thread != me) give_up(&h);
 }
 
 }  // namespace kestrane::py
