@@ -46,7 +46,8 @@ void add_block();
 
 // This thread, as the forked child's one thread still is.
 inline uintptr_t this_thread() {
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 11 && (defined(__x86_64__) || defined(__aarch64__))
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 11 && \
+    (defined(__x86_64__) || defined(__aarch64__))
     return reinterpret_cast<uintptr_t>(__builtin_thread_pointer());  // what pthread_self() returns
 #else
     return reinterpret_cast<uintptr_t>(pthread_self());
