@@ -259,23 +259,25 @@ import kestrane
 {setup}
 
 def handler(signum, frame):
-    raise KeyboardInterrupt
+    raise {exc}("from the handler")
 
 signal.signal(signal.SIGALRM, handler)
 signal.setitimer(signal.ITIMER_REAL, 0.3)
 t0 = time.perf_counter()
 try:
     {call}
-except KeyboardInterrupt:
+except {exc} as e:
+    assert e.args == ("from the handler",), e.args
     print("interrupted after", time.perf_counter() - t0)
 print("usable", g.num_nodes())
 """
 
 
-def run_interrupt(setup, call):
-    """Runs `setup`, then `call` with a timer whose handler raises
-    KeyboardInterrupt after 0.3 s; returns the line the script prints after."""
-    proc = run_python(INTERRUPT_SCRIPT.format(setup=textwrap.dedent(setup), call=call))
+def run_interrupt(setup, call, exc="KeyboardInterrupt"):
+    """Runs `setup`, then `call` with a timer whose handler raises `exc` (the
+    name of an exception class) after 0.3 s; the call must end with that very
+    exception. Returns the line the script prints after."""
+    proc = run_python(INTERRUPT_SCRIPT.format(setup=textwrap.dedent(setup), call=call, exc=exc))
     assert proc.returncode == 0, proc.stderr
     lines = proc.stdout.splitlines()
     assert lines[0].startswith("interrupted after"), proc.stdout

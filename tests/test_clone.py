@@ -187,10 +187,12 @@ def test_attach_to_itself():
     assert (new_leaves, old) == ([5, 6], [3])
 
 
-def test_attach_element_root_with_parents():
-    # Element root 0 has option op 1 (over value 2) and is a child of op 3.
+@pytest.mark.parametrize("own_option", [[], [("vo", 0, 0)]])
+def test_attach_element_root_with_parents(own_option):
+    # Element root 0 has option op 1 (over value 2) and is a child of op 3;
+    # listed as its own option too, it has no image to attach and is skipped.
     e = make_graph([("v", 0, 0), ("o", 1), ("v", 2, 0), ("o", 3)],
-                   [("vo", 0, 1), ("ov", 1, 2), ("ov", 3, 0), ("ov", 3, 2)])
+                   own_option + [("vo", 0, 1), ("ov", 1, 2), ("ov", 3, 0), ("ov", 3, 2)])
     g, new_leaves, old = host().clone_and_attach(e, 3)
     # Element clone: 0 root, 1 = op 3, 2 = value 2, 3 = op 1.
     assert dump(g)[1][4:] == [

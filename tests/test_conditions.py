@@ -129,6 +129,11 @@ TWO_OPTIONS = ([("o", 7), LEAF, LEAF, ("o", 8), LEAF, ("o", 9), LEAF, LEAF],
     (TWO_OPTIONS, 0, {7: op([[1]]), 9: op([[0]])}, []),
     (([("o", 7)], []), 0, {7: op([[0], [5]])}, [[], []]),
     (([LEAF, ("o", 7), LEAF], [("vo", 0, 1), ("ov", 1, 2)]), 0, {7: op([[0]])}, []),
+    # a child whose first option is a value node (val_id 8, also an op id): a
+    # leaf expands to [[]], one with options carries no operator conditions
+    (([("o", 7), LEAF, ("v", 8, 0)], [("ov", 0, 1), ("vo", 1, 2)]), 0, {7: op([[]]), 8: op([[0]])}, [[]]),
+    (([("o", 7), LEAF, ("v", 8, 0), ("o", 8)], [("ov", 0, 1), ("vo", 1, 2), ("vo", 2, 3)]), 0,
+     {7: op([[]]), 8: op([[]])}, []),
     (([LEAF, ("o", 7), LEAF], [("vo", 0, 1), ("ov", 1, 2)]), 1, {7: op([[0], [0]])}, [[0], [0]]),
     # two unselected children expand into their own conditions: the product
     (([("o", 7), LEAF, LEAF, ("o", 8), ("o", 8)] + [LEAF] * 4,

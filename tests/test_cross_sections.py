@@ -102,6 +102,7 @@ def test_long_chain():
     assert g.cross_sections([n - 1]) == [([v], len(values) - 1 - w) for w, v in enumerate(values)]
 
 
-def test_interrupt():
+@pytest.mark.parametrize("exc", ["KeyboardInterrupt", "ValueError"])  # Ctrl-C, or a handler's own
+def test_interrupt(exc):
     # 64 traces of 7 choices: 7**64 combinations
-    assert run_interrupt("g, leaf = ladder(6)", "g.cross_sections([leaf])") == "usable 19"
+    assert run_interrupt("g, leaf = ladder(6)", "g.cross_sections([leaf])", exc) == "usable 19"
