@@ -323,7 +323,7 @@ EXTRA_CASES = []  # (name, fn(n, repeat)) added by the modules below
 
 
 def load_extra_cases():
-    for mod in ("bench_graph_ops", "bench_enumerations"):
+    for mod in ("bench_graph_ops", "bench_enumerations", "bench_search"):
         m = importlib.import_module(mod)
         EXTRA_CASES.extend(getattr(m, "CASES", []))
 

@@ -103,5 +103,18 @@ def test_long_chain():
 
 
 def test_interrupt():
-    # 64 traces of 7 choices: 7**64 combinations
-    assert run_interrupt("g, leaf = ladder(6)", "g.cross_sections([leaf])") == "usable 19"
+    # 40 two-node chains under the root: no two prefixes of chain choices leave
+    # the same state, so the walk meets 2**40 of them; the root as 1000 more
+    # targets makes each one costly, while the result stays one cross section.
+    setup = """
+        g = kestrane.RustGraph()
+        g.connect_value_to_op(g.add_value_with_payload(0, 0), g.add_op_with_payload(0))
+        leaves = []
+        for i in range(40):
+            top, op, leaf = g.add_value_with_payload(i, 0), g.add_op_with_payload(1), g.add_value_with_payload(i, 0)
+            g.connect_op_to_value(1, top)
+            g.connect_value_to_op(top, op)
+            g.connect_op_to_value(op, leaf)
+            leaves.append(leaf)
+    """
+    assert run_interrupt(setup, "g.cross_sections(leaves + [0] * 1000)") == "usable 122"

@@ -41,6 +41,18 @@ public:
         return d;
     }
 
+    // A stream that has taken `Domain` as its first word (the keyed start of
+    // each domain is computed once).
+    template <uint64_t Domain>
+    static KeyedHasher in_domain() {
+        static const KeyedHasher start = [] {
+            KeyedHasher h;
+            h.write_u64(Domain);
+            return h;
+        }();
+        return start;
+    }
+
     // The keyed hash of `x` in the stream named by `domain`.
     static uint64_t hash_u64(uint64_t x, uint64_t domain) {
         KeyedHasher h;
