@@ -133,7 +133,10 @@ struct GlueState {
 // Nothing else decides what a branch does: the gluing compares type keys
 // only, clones and merges follow the links, the emission hashes the shape,
 // and the limit reads the length of the leaf list. So two branches with
-// equal states meet the same shapes in the same order.
+// equal states meet the same shapes in the same order. (Within one call the
+// type keys are even implied by the lengths of the lists: a leaf list is
+// always a tail of the caller's, the candidates always the caller's, so the
+// i-th entry of a list of a given length is always the same input node.)
 //
 // Only a 128-bit digest of the state is kept, so the memory per branch stays
 // constant however large the graph. The stream is keyed with a per-process
