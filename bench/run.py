@@ -27,6 +27,7 @@ CASE_MODULES = [
     "bench_graph_ops",
     "bench_enumerations",
     "bench_memory",
+    "bench_search",
 ]
 
 

@@ -180,6 +180,9 @@ def test_bad_node_id_is_an_index_panic():
     ([[1, 2], [0, 1], [1]], 3, [[1]]),
     ([[0, 1], [0, 2], [1, 2], [0, 1, 2]], 4, [[0, 1], [0, 2], [1, 2]]),
     ([[9]], 2, [[]]),
+    # equal in their first two positions, ordered by the third
+    ([[0, 1, 3, *range(4, 17)], [0, 1, 2, *range(4, 17)]], 20,
+     [[0, 1, 2, *range(4, 17)], [0, 1, 3, *range(4, 17)]]),
 ])
 def test_get_conditions_minimal_and_ordered(conditions, n_leaves, expected):
     g, ops = root_over_leaves(conditions, n_leaves)
@@ -227,6 +230,11 @@ SHARED_LEAF = ([LEAF, ("o", 7), LEAF, LEAF, ("o", 8), ("o", 8), LEAF, LEAF],
     # positions; [0, 2] only at the first, a contradiction that leaves nothing
     (SHARED_LEAF, 0, {7: op([[0], [0, 1]]), 8: op([[0]])}, [[0]]),
     (SHARED_LEAF, 0, {7: op([[0]]), 8: op([[1]])}, [[0, 1]]),
+    # root -> operator 7 over [c, d]; c -> operator 8 over [l, l]: selecting
+    # both children repeats a position (l's second one is d's first)
+    (([LEAF, ("o", 7), LEAF, ("o", 8), LEAF, LEAF],
+      [("vo", 0, 1), ("ov", 1, 2), ("ov", 1, 5), ("vo", 2, 3), ("ov", 3, 4), ("ov", 3, 4)]), 0,
+     {7: op([[0, 1]]), 8: op([])}, [[0]]),
 ])
 def test_get_conditions(graph, node, ops, expected):
     assert kestrane.get_conditions(make_graph(*graph), node, ops, False) == expected
