@@ -148,14 +148,19 @@ def blocks_after(call, rounds):
     first use) shows in one."""
     for _ in range(50):
         run_quietly(call)
-    grown = []
-    for _ in range(2):
-        gc.collect()
-        before = sys.getallocatedblocks()
-        for _ in range(rounds):
-            run_quietly(call)
-        gc.collect()
-        grown.append(sys.getallocatedblocks() - before)
+    gc.collect()
+    gc.freeze()  # the collections below then scan only what the calls made
+    try:
+        grown = []
+        for _ in range(2):
+            gc.collect()
+            before = sys.getallocatedblocks()
+            for _ in range(rounds):
+                run_quietly(call)
+            gc.collect()
+            grown.append(sys.getallocatedblocks() - before)
+    finally:
+        gc.unfreeze()
     return min(grown)
 
 
