@@ -160,10 +160,12 @@ class Arguments:
     def offsets(self):
         return self.positions(6)
 
+    def entry(self):
+        return {"conditions": [self.positions(4) for _ in range(self.rng.randrange(4))],
+                "has_callable": self.flag(), "cumulative": self.flag()}
+
     def snapshot(self):
-        entry = lambda: {"conditions": [self.positions(4) for _ in range(self.rng.randrange(4))],  # noqa: E731
-                         "has_callable": self.flag(), "cumulative": self.flag()}
-        return {self.rng.randrange(5): entry() for _ in range(self.rng.randrange(1, 6))}
+        return {self.rng.randrange(5): self.entry() for _ in range(self.rng.randrange(1, 6))}
 
 
 # Refused in any argument: a str, a negative int, a float.
