@@ -225,6 +225,19 @@ def ladder(depth):
     return make_graph(nodes, edges), len(nodes) - 1
 
 
+def chain(n):
+    """n nodes, value and operator in turn, each the only link of the one
+    before: one long path from the root (0) to the open end."""
+    g = kestrane.RustGraph()
+    for i in range(n // 2):
+        v, o = g.add_value_with_payload(i, 0), g.add_op_with_payload(i)
+        g.connect_value_to_op(v, o)
+        if i:
+            g.connect_op_to_value(o - 2, v)
+    g.set_root(0)
+    return g
+
+
 def op(conditions, has_callable=False, cumulative=False):
     """One operator's entry of an op snapshot."""
     return {"conditions": conditions, "has_callable": has_callable, "cumulative": cumulative}

@@ -123,15 +123,7 @@ def test_enumerations_keep_to_the_memory_budget():
 
 
 KEPT_BLOCK_LOOP = """
-import kestrane
-def chain(n):
-    g = kestrane.RustGraph()
-    for i in range(n // 2):
-        v, o = g.add_value_with_payload(i, 0), g.add_op_with_payload(i)
-        g.connect_value_to_op(v, o)
-        if i: g.connect_op_to_value(o - 2, v)
-    g.set_root(0)
-    return g
+from helpers import chain
 def rss():
     return int(open("/proc/self/statm").read().split()[1]) * 4096
 big_src, small_src = chain(300_000), chain(20_000)

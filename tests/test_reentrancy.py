@@ -9,21 +9,13 @@ import sys
 
 import pytest
 
-from helpers import run_python
+from helpers import chain, run_python
 
 HARNESS = """
 import gc, signal, sys, kestrane
+from helpers import chain
 mode = sys.argv[1]
 N = 200_000
-
-def chain(n):
-    g = kestrane.RustGraph()
-    for i in range(n // 2):
-        v, o = g.add_value_with_payload(i, 0), g.add_op_with_payload(i)
-        g.connect_value_to_op(v, o)
-        if i: g.connect_op_to_value(o - 2, v)
-    g.set_root(0)
-    return g
 
 g = chain(N)
 wide = kestrane.RustGraph()
@@ -118,17 +110,6 @@ def test_signal_handlers_inside_calls():
 def test_collector_callbacks_inside_calls():
     assert len(run_harness("gc")) == 17
 
-
-def chain(n):
-    import kestrane
-    g = kestrane.RustGraph()
-    for i in range(n // 2):
-        v, o = g.add_value_with_payload(i, 0), g.add_op_with_payload(i)
-        g.connect_value_to_op(v, o)
-        if i:
-            g.connect_op_to_value(o - 2, v)
-    g.set_root(0)
-    return g
 
 
 @pytest.mark.parametrize("enabled", [True, False])
