@@ -37,12 +37,12 @@ private:
     std::vector<Ref> ints_;
 };
 
+// The poll is asked before the list is made, for the whole list: no Python
+// code runs while it fills.
 PyObject* shared_int_list(const Condition& c, SharedInts& ints, InterruptPoll& poll) {
-    ListBuilder list(c.size());
-    for (size_t j = 0; j < c.size(); ++j) {
-        poll.tick();
-        list.set(j, ints.get(c[j]));
-    }
+    poll.tick(static_cast<int64_t>(c.size()) + 1);
+    ListBuilder list(c.size(), false);
+    for (size_t j = 0; j < c.size(); ++j) list.set(j, ints.get(c[j]));
     return list.finish();
 }
 

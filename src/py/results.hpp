@@ -68,32 +68,39 @@ PyObject* py_none();
 // are released if the tuple cannot be made.
 PyObject* steal_tuple(std::initializer_list<PyObject*> items);
 
-// A list being filled. Python code can run while it fills (polls), so it is
-// kept out of the collector's reach (gc.get_objects(), gc.get_referrers())
-// until every item is set: nothing can see its empty slots. Unfilled slots are
+// A list being filled. When Python code can run while it fills (`polls`: it
+// is filled under a poll that can ask the hook), it is kept out of the
+// collector's reach (gc.get_objects(), gc.get_referrers()) until every item
+// is set: nothing can see its empty slots. A list filled with no poll in
+// between stays tracked; nothing runs before it is full. Unfilled slots are
 // NULL, which the list's own release handles if the build fails.
 class ListBuilder {
 public:
-    explicit ListBuilder(size_t n) : list_(PyList_New(static_cast<Py_ssize_t>(n))) {
+    ListBuilder(size_t n, bool polls) : list_(PyList_New(static_cast<Py_ssize_t>(n))), hidden_(polls) {
         if (!list_) throw_py();
-        PyObject_GC_UnTrack(list_.get());
+        if (hidden_) PyObject_GC_UnTrack(list_.get());
     }
     // Takes over `item` (a new reference, not null).
     void set(size_t i, PyObject* item) { PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(i), item); }
     // The list, every item set.
     PyObject* finish() {
-        PyObject_GC_Track(list_.get());
+        if (hidden_) PyObject_GC_Track(list_.get());
         return list_.release();
     }
 
 private:
     Ref list_;
+    bool hidden_;
 };
+
+// Whether a poll of its own, ticked once per item, can ask the hook while
+// `n` items are made.
+inline bool polls_within(size_t n) { return n >= static_cast<size_t>(InterruptPoll::kEvery); }
 
 // A new list of `n` items, item i made (as a new reference) by make(i).
 template <class Make>
 PyObject* list_of(size_t n, Make make) {
-    ListBuilder list(n);
+    ListBuilder list(n, true);  // make(i) may poll too
     InterruptPoll poll;
     for (size_t i = 0; i < n; ++i) {
         poll.tick();
@@ -105,7 +112,7 @@ PyObject* list_of(size_t n, Make make) {
 // A new list of ints.
 template <class It>
 PyObject* node_list(It first, It last) {
-    ListBuilder list(static_cast<size_t>(last - first));
+    ListBuilder list(static_cast<size_t>(last - first), polls_within(static_cast<size_t>(last - first)));
     size_t i = 0;
     InterruptPoll poll;
     for (; first != last; ++first, ++i) {
