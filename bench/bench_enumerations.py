@@ -1,15 +1,16 @@
 """Benchmark cases for the enumerations (cross sections, gluing leaves): results
 per second against a straightforward pure-Python version of the same steps
-(tests/twins: py_cross_sections, py_glue), on inputs with at least 10,000 results.
+(tests/twins: py_cross_sections, py_glue), on inputs with at least 10,000 results,
+and the time per cross section as a chain grows.
 
-Runs as part of run.py, or alone: python bench/bench_enumerations.py
+Runs as part of run.py, or alone: python bench/bench_enumerations.py [--quick]
+(--all: every input, as results per second; the Python versions take minutes)
 """
-
-import time
 
 import kestrane
 
-from graphs import build_kestrane
+import harness
+from graphs import build_kestrane, chain
 from twins import py_cross_sections, py_glue
 from twins.py_traces import PyGraph
 
@@ -45,20 +46,6 @@ def fan(k, types=1, candidates=0):
     return nodes, edges, ids[:k], ids[k:]
 
 
-def timed(fn):
-    t0 = time.perf_counter()
-    out = fn()
-    return time.perf_counter() - t0, out
-
-
-def best(fn, repeat):
-    times, out = [], None
-    for _ in range(repeat):
-        t, out = timed(fn)
-        times.append(t)
-    return min(times), out
-
-
 # (label, builder of (nodes, edges, targets), in the quick set run.py uses)
 CROSS_CASES = [
     ("4 chains of 12 value nodes", lambda: chains(4, 12), True),
@@ -81,9 +68,9 @@ def cross_rows(repeat, quick, py_repeat=1):
             continue
         nodes, edges, targets = build()
         g = build_kestrane(kestrane, nodes, edges)
-        t, out = best(lambda: g.cross_sections(targets), repeat)
+        t, out = harness.best(lambda: g.cross_sections(targets), repeat)
         p = PyGraph(nodes, edges)
-        tp, ref = best(lambda: py_cross_sections.cross_sections(p, targets), py_repeat)
+        tp, ref = harness.best(lambda: py_cross_sections.cross_sections(p, targets), py_repeat)
         assert out == ref, label
         rows.append((f"cross_sections: {label}", len(out), t, tp))
     return rows
@@ -96,26 +83,46 @@ def glue_rows(repeat, quick, py_repeat=1):
             continue
         nodes, edges, leaves, cands = build()
         g = build_kestrane(kestrane, nodes, edges)
-        t, out = best(lambda: kestrane.glue_leaves(g, leaves, cands, False, max_leaves), repeat)
+        t, out = harness.best(lambda: kestrane.glue_leaves(g, leaves, cands, False, max_leaves), repeat)
         p = PyGraph(nodes, edges)
-        tp, ref = best(lambda: py_glue.glue_leaves(p, leaves, cands, False, max_leaves), py_repeat)
+        tp, ref = harness.best(lambda: py_glue.glue_leaves(p, leaves, cands, False, max_leaves), py_repeat)
         assert [x.connections() for x in out] == [list(py_glue.connections(x)) for x in ref], label
         rows.append((f"glue_leaves: {label}", len(out), t, tp))
     return rows
 
 
 def bench_enumerations(_n, repeat):
-    import run
-
     for case, count, t, tp in cross_rows(repeat, True) + glue_rows(repeat, True):
-        run.report(f"{case} ({count} results), per result", t, [("pure Python, same steps", tp)],
-                   per=count, target=run.faster(50))
+        harness.report(f"{case} ({count} results), per result", t, [("pure Python, same steps", tp)],
+                       per=count, target=harness.faster(50))
 
 
-CASES = [("enumerations", bench_enumerations)]
+def bench_chain_cross_sections(_n, repeat, lengths=(1000, 2000, 4000, 8000)):
+    """cross_sections on a chain, per result, as the chain grows: one result
+    per value node on the trace, so a flat per-result time means each result
+    costs the same however long the chain."""
+    per_result = {}
+    for values in lengths:
+        nodes, edges = chain(values)
+        g = build_kestrane(kestrane, nodes, edges)
+        bottom = len(nodes) - 1
+        results = len(g.cross_sections([bottom]))
+        assert results == values
+        per_result[values] = harness.median_time(lambda: g.cross_sections([bottom]), repeat) / results
+    first, last = lengths[0], lengths[-1]
+    for values in lengths[1:]:
+        harness.row(f"cross_sections, chain of {values} value nodes, per result", per_result[values],
+                    f"same on a chain of {first}", per_result[first],
+                    target=harness.at_most(1.5) if values == last else None)
 
 
-def main():
+CASES = [
+    ("enumerations", bench_enumerations),
+    ("chain cross sections", bench_chain_cross_sections),
+]
+
+
+def per_second_table():
     print(f"{'case':60} {'results':>8} {'kestrane/s':>12} {'Python/s':>10} {'ratio':>7}")
     for rows in (cross_rows, glue_rows):
         for case, count, t, tp in rows(5, quick=False):
@@ -123,4 +130,10 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    ap = harness.arg_parser(__doc__)
+    ap.add_argument("--all", action="store_true", help="every input, as results per second")
+    args = ap.parse_args()
+    if args.all:
+        per_second_table()
+    else:
+        harness.main(CASES, __doc__, args)

@@ -11,10 +11,10 @@ leaves each.
 """
 
 import sys
-import time
 
 import kestrane
 
+import harness
 from graphs import binary_tree, build_kestrane
 from twins import py_conditions
 from twins.py_traces import PyGraph
@@ -30,22 +30,13 @@ def build(depth):
     return build_kestrane(kestrane, nodes, edges), PyGraph(nodes, edges)
 
 
-def best(fn, repeat):
-    times = []
-    for _ in range(repeat):
-        t = time.perf_counter()
-        result = fn()
-        times.append(time.perf_counter() - t)
-    return min(times), result
-
-
 def main():
     max_depth = int(sys.argv[1]) if len(sys.argv) > 1 else 20
     print(f"{'depth':>5} {'nodes':>9} {'native s':>10} {'python s':>10} {'ratio':>8}")
     for depth in range(10, max_depth + 1, 2):
         g, ref = build(depth)
-        native_s, native = best(lambda: kestrane.get_conditions(g, 0, SNAPSHOT, False), 5)
-        python_s, python = best(lambda: py_conditions.get_conditions(ref, 0, SNAPSHOT, False),
+        native_s, native = harness.best(lambda: kestrane.get_conditions(g, 0, SNAPSHOT, False), 5)
+        python_s, python = harness.best(lambda: py_conditions.get_conditions(ref, 0, SNAPSHOT, False),
                                 1 if depth >= 16 else 3)
         assert native == python
         print(f"{depth:>5} {g.num_nodes():>9} {native_s:>10.4f} {python_s:>10.3f} {python_s / native_s:>8.0f}")

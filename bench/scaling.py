@@ -7,25 +7,26 @@ plots time against n. Each figure is the fastest of a few runs.
 Runs as part of run.py, or alone: python bench/scaling.py [--quick] [--plot PATH]
 """
 
+import argparse
 import math
 import os
 
 import kestrane
 
-import run
 from graphs import build_kestrane, layered
+from harness import best_time, fmt_time
+from peers import PEER_BUILDERS, PEERS, peer_walk
 
 OPS = ["construction", "walk", "clone", "hashes"]
+PLOT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build", "bench-scaling.png")
+
+
+def sizes(quick):
+    return [10**4, 10**5] if quick else [10**4, 10**5, 10**6]
 
 
 def repeats(n):
     return 7 if n <= 10**4 else 3 if n <= 10**5 else 2
-
-
-def best_time(fn, repeat):
-    """The fastest of `repeat` runs: on a shared machine the least disturbed
-    one, which is what the fitted exponent should see."""
-    return min(run.run_times(fn, repeat))
 
 
 def kestrane_times(nodes, edges, r):
@@ -62,11 +63,11 @@ def floor_times(nodes, edges, r):
 def peer_times(lib, nodes, edges, r):
     if lib == "networkx":
         r = min(r, 3) if len(nodes) <= 10**5 else 1  # seconds per call at 10^6
-    build = run.PEER_BUILDERS[lib]
+    build = PEER_BUILDERS[lib]
     g = build(nodes, edges)
     return {
         "construction": best_time(lambda: build(nodes, edges), r),
-        "walk": best_time(run.peer_walk(lib, g), r),
+        "walk": best_time(peer_walk(lib, g), r),
         "clone": best_time(g.copy, r),
     }
 
@@ -111,7 +112,7 @@ def run_scaling(sizes, plot_path):
     print(f"\nscaling: time per call at n = {', '.join(f'{n:,}' for n in sizes)} nodes; "
           "exponent fitted to log time against log n", flush=True)
     graphs = {n: layered(n) for n in sizes}
-    libs = ["kestrane", "floor"] + [lib for lib in run.PEER_BUILDERS if run.PEERS[lib]]
+    libs = ["kestrane", "floor"] + [lib for lib in PEER_BUILDERS if PEERS[lib]]
     results = {}
     for lib in libs:
         per_size = []
@@ -124,7 +125,7 @@ def run_scaling(sizes, plot_path):
             else:
                 t = peer_times(lib, nodes, edges, repeats(n))
             per_size.append(t)
-            print(f"  {lib:10} n={n:>9,}  " + "  ".join(f"{op} {run.fmt_time(t[op]):>9}" for op in OPS if op in t),
+            print(f"  {lib:10} n={n:>9,}  " + "  ".join(f"{op} {fmt_time(t[op]):>9}" for op in OPS if op in t),
                   flush=True)
         results[lib] = {op: [t[op] for t in per_size] for op in OPS if op in per_size[0]}
         print(f"  {lib:10} exponent     " + "  ".join(f"{op} {exponent(sizes, ts):.2f}"
@@ -133,14 +134,11 @@ def run_scaling(sizes, plot_path):
 
 
 def main():
-    import argparse
-
     ap = argparse.ArgumentParser()
-    ap.add_argument("--quick", action="store_true")
-    ap.add_argument("--plot", default=os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                                   "build", "bench-scaling.png"))
+    ap.add_argument("--quick", action="store_true", help="sizes up to 10^5")
+    ap.add_argument("--plot", default=PLOT)
     args = ap.parse_args()
-    run_scaling([10**4, 10**5] if args.quick else [10**4, 10**5, 10**6], args.plot)
+    run_scaling(sizes(args.quick), args.plot)
 
 
 if __name__ == "__main__":

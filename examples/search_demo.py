@@ -35,6 +35,7 @@ from __future__ import annotations
 import argparse
 import multiprocessing
 import pickle
+import signal
 import sys
 import time
 from collections.abc import Callable, Iterator, Sequence
@@ -181,12 +182,12 @@ def _name_candidate(err: BaseException, doing: str, step: int, index: int,
     returns a RuntimeError with the note to raise instead."""
     try:
         text = program(desc)
-    except Exception:
+    except Exception:  # noqa: BLE001 - any failure: the description still names it
         text = repr(desc)
     note = f"while {doing} candidate {index} of step {step}: {text}"
     try:
         pickle.loads(pickle.dumps(err))
-    except Exception:
+    except Exception:  # noqa: BLE001 - whatever pickling raises, the error cannot travel
         stand_in = RuntimeError(f"{type(err).__name__}: {err}")
         stand_in.add_note(note)
         return stand_in
@@ -272,7 +273,7 @@ class SerialExecutor(Executor):
         future: Future[R] = Future()
         try:
             future.set_result(fn(*args, **kwargs))
-        except Exception as err:
+        except Exception as err:  # noqa: BLE001 - the future carries it, as an executor's does
             future.set_exception(err)
         return future
 
@@ -350,6 +351,30 @@ def run_batches(executor: Executor, workers: int, label: str,
 
 
 @contextmanager
+def signals_held() -> Iterator[None]:
+    """Ctrl-C and SIGTERM are ignored inside the block: the cleanup it holds
+    runs to its end."""
+    held = {sig: signal.signal(sig, signal.SIG_IGN) for sig in (signal.SIGINT, signal.SIGTERM)}
+    try:
+        yield
+    finally:
+        for sig, handler in held.items():
+            signal.signal(sig, handler)
+
+
+def ignore_sigint() -> None:
+    """In a worker: Ctrl-C is the main process's to handle (it stops the
+    workers); a worker that died of it first would only add a traceback."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+def stop_on_sigterm(signum: int, frame: object) -> None:
+    """SIGTERM ends the run the way Ctrl-C does: workers stopped, nothing left
+    running. (Its default action would end this process alone.)"""
+    raise SystemExit(128 + signum)
+
+
+@contextmanager
 def executor_for(workers: int | None, dask: str | None) -> Iterator[tuple[Executor, int, str]]:
     """The executor a run asked for, the number of tasks it runs at once, and
     a line saying where it runs. Worker processes, and a Dask cluster this
@@ -362,16 +387,23 @@ def executor_for(workers: int | None, dask: str | None) -> Iterator[tuple[Execut
         # (a Dask client's, say) that a fork would copy mid-step.
         methods = multiprocessing.get_all_start_methods()
         context = multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
-        pool = ProcessPoolExecutor(workers, mp_context=context)
+        pool = ProcessPoolExecutor(workers, mp_context=context, initializer=ignore_sigint)
         try:
             yield pool, workers, f"on {workers} worker processes"
         except BaseException:
             # The batches still running are of no use now: stop their workers
-            # rather than wait for them.
-            pool.shutdown(wait=False, cancel_futures=True)
-            for process in multiprocessing.active_children():
-                process.terminate()
-                process.join()
+            # rather than wait for them. A second Ctrl-C (or a SIGTERM) must
+            # not cut this short, or workers outlive the run and the pool's
+            # manager thread is joined forever at exit.
+            with signals_held():
+                pool.shutdown(wait=False, cancel_futures=True)
+                for process in multiprocessing.active_children():
+                    process.terminate()
+                for process in multiprocessing.active_children():
+                    process.join(5)
+                    if process.is_alive():
+                        process.kill()
+                        process.join()
             raise
         pool.shutdown(wait=True)
         return
@@ -459,6 +491,7 @@ def main(argv: Sequence[str] | None = None) -> None:
         parser.error("--workers must be at least 1")
     if args.workers is not None and args.dask not in (None, "local"):
         parser.error("--workers sets the size of a local cluster; a remote one has its own")
+    signal.signal(signal.SIGTERM, stop_on_sigterm)
     with executor_for(args.workers, args.dask) as (executor, workers, where):
         print(f"running {where}", file=sys.stderr)
         search(executor, workers, args.steps)

@@ -1,8 +1,13 @@
 import pytest
 
-# panic_type and make_graph stay importable from here for test modules written
-# before helpers.py held them.
-from helpers import EXAMPLE_EDGES, EXAMPLE_NODES, make_graph, panic_type  # noqa: F401
+from helpers import EXAMPLE_EDGES, EXAMPLE_NODES, make_graph
+
+
+def pytest_configure(config):
+    # Registered here, not in pyproject.toml, so that a run from a copy of
+    # tests/ (tools/test_wheels.sh) knows the marker too.
+    config.addinivalue_line("markers", "wheel: builds a wheel from the source tree and installs it (slow); "
+                                       "deselected unless asked for with -m wheel")
 
 
 @pytest.fixture

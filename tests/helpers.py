@@ -1,7 +1,9 @@
 """Helpers shared by the test modules: the one graph builder (`make_graph`)
 and the example graph, random graphs, a full dump of a graph's records,
 plain-Python twins of the numbering rules, the class of internal failures,
-and a harness that interrupts a long call with Ctrl-C."""
+ids that convert through `__index__` (and call back while they do), the one
+way to run code in a fresh interpreter, and a harness that interrupts a long
+call with Ctrl-C."""
 
 import os
 import pickle
@@ -11,6 +13,9 @@ import sys
 import textwrap
 
 import kestrane
+from twins.py_traces import PyGraph
+
+TESTS = os.path.dirname(os.path.abspath(__file__))
 
 
 def make_graph(nodes, edges=(), root=0):
@@ -59,9 +64,45 @@ def panic_type():
     """PanicException is not a module attribute; provoke one to get the class."""
     try:
         kestrane.RustGraph().get_children(0)
-    except BaseException as e:  # noqa: B036
+    except BaseException as e:  # noqa: BLE001
         return type(e)
     raise AssertionError("no failure")
+
+
+class Index:
+    """An id that is an integer only through `__index__`."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class Reenter(Index):
+    """An id whose conversion first calls `fn` (usually back into a graph) and
+    keeps what it returned."""
+
+    def __init__(self, fn, value=0):
+        super().__init__(value)
+        self.fn = fn
+        self.result = None
+
+    def __index__(self):
+        self.result = self.fn()
+        return self.value
+
+
+def run_python(code, *args, env=None, input=None, timeout=300):
+    """Runs a fresh interpreter on `code` (a program's text, dedented, or the
+    path of a script) with `args`; tests/ is on its import path and `env` is
+    added to this process's environment. Returns the CompletedProcess, with
+    text output unless `input` is bytes."""
+    program = [str(code)] if isinstance(code, os.PathLike) else ["-c", textwrap.dedent(code)]
+    path = os.pathsep.join(filter(None, [TESTS, os.environ.get("PYTHONPATH")]))
+    return subprocess.run([sys.executable, *program, *map(str, args)], input=input, capture_output=True,
+                          text=not isinstance(input, bytes), timeout=timeout,
+                          env={**os.environ, "PYTHONPATH": path, **(env or {})})
 
 
 def random_spec(seed, n=None):
@@ -108,7 +149,12 @@ def permuted(spec, seed):
 
 
 def dump(g):
-    """Every field of every node, and the root."""
+    """Every field of every node, and the root, of a RustGraph or of a twin's
+    PyGraph."""
+    if isinstance(g, PyGraph):
+        return g.root, [(v, p if v else None, None if v else p[0], parent, parents, options, children)
+                        for v, p, parent, parents, options, children
+                        in zip(g.is_value, g.payload, g.parent, g.parents, g.options, g.children)]
     return g.get_root(), [
         (g.is_value_node(i), g.get_value_payload(i), g.get_op_id(i), g.get_parent(i),
          g.get_parents(i), g.get_options(i), g.get_children(i))
@@ -163,8 +209,8 @@ def siphash13(messages):
     computed by CPython's own bytes hash in an interpreter whose hash key is
     all zero (PYTHONHASHSEED=0)."""
     assert all(messages)
-    proc = subprocess.run([sys.executable, "-c", _SIPHASH], input=pickle.dumps(list(messages)),
-                          capture_output=True, env={"PYTHONHASHSEED": "0"}, timeout=120, check=True)
+    proc = run_python(_SIPHASH, input=pickle.dumps(list(messages)), env={"PYTHONHASHSEED": "0"})
+    assert proc.returncode == 0, proc.stderr
     return pickle.loads(proc.stdout)
 
 
@@ -177,6 +223,19 @@ def ladder(depth):
         nodes += [("o", 0), ("o", 1), ("v", i + 1, 0)]
         edges += [("vo", v - 1, v), ("ov", v, v + 2), ("vo", v - 1, v + 1), ("ov", v + 1, v + 2)]
     return make_graph(nodes, edges), len(nodes) - 1
+
+
+def chain(n):
+    """n nodes, value and operator in turn, each the only link of the one
+    before: one long path from the root (0) to the open end."""
+    g = kestrane.RustGraph()
+    for i in range(n // 2):
+        v, o = g.add_value_with_payload(i, 0), g.add_op_with_payload(i)
+        g.connect_value_to_op(v, o)
+        if i:
+            g.connect_op_to_value(o - 2, v)
+    g.set_root(0)
+    return g
 
 
 def op(conditions, has_callable=False, cumulative=False):
@@ -206,34 +265,32 @@ def diamonds(levels, start=None, end=None, g=None):
 
 
 INTERRUPT_SCRIPT = """
-import signal, sys, time
-sys.path.insert(0, {tests!r})
+import signal, time
 from helpers import ladder
 import kestrane
 
 {setup}
 
 def handler(signum, frame):
-    raise KeyboardInterrupt
+    raise {exc}("from the handler")
 
 signal.signal(signal.SIGALRM, handler)
 signal.setitimer(signal.ITIMER_REAL, 0.3)
 t0 = time.perf_counter()
 try:
     {call}
-except KeyboardInterrupt:
+except {exc} as e:
+    assert e.args == ("from the handler",), e.args
     print("interrupted after", time.perf_counter() - t0)
 print("usable", g.num_nodes())
 """
 
 
-def run_interrupt(setup, call):
-    """Runs `setup`, then `call` with a timer whose handler raises
-    KeyboardInterrupt after 0.3 s; returns the line the script prints after."""
-    script = INTERRUPT_SCRIPT.format(tests=os.path.dirname(os.path.abspath(__file__)),
-                                     setup=textwrap.dedent(setup), call=call)
-    proc = subprocess.run([sys.executable, "-c", script], capture_output=True,
-                          text=True, timeout=60)
+def run_interrupt(setup, call, exc="KeyboardInterrupt"):
+    """Runs `setup`, then `call` with a timer whose handler raises `exc` (the
+    name of an exception class) after 0.3 s; the call must end with that very
+    exception. Returns the line the script prints after."""
+    proc = run_python(INTERRUPT_SCRIPT.format(setup=textwrap.dedent(setup), call=call, exc=exc))
     assert proc.returncode == 0, proc.stderr
     lines = proc.stdout.splitlines()
     assert lines[0].startswith("interrupted after"), proc.stdout

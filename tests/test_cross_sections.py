@@ -102,6 +102,39 @@ def test_long_chain():
     assert g.cross_sections([n - 1]) == [([v], len(values) - 1 - w) for w, v in enumerate(values)]
 
 
-def test_interrupt():
-    # 64 traces of 7 choices: 7**64 combinations
-    assert run_interrupt("g, leaf = ladder(6)", "g.cross_sections([leaf])") == "usable 19"
+def test_leaves_left_open_by_a_shared_option():
+    # Root -> op -> [A, B, Z1]; A's options are OA (over leaf X) and OY (over
+    # leaf Y); B's option is OA too; Z1 heads a chain of 100 value nodes. In
+    # walk order A's nodes are followed by B, which reaches X through OA: a
+    # cross section keeping A still leaves X open. The chain's choices make
+    # enough cross sections for their leaves to be read from one numbering
+    # of the graph instead of a walk each, so both ways are compared.
+    nodes = [("v", 0, 0), ("o", 1), ("v", 2, 0), ("o", 3), ("v", 4, 0), ("o", 5), ("v", 6, 0), ("v", 7, 0)]
+    edges = [("vo", 0, 1), ("ov", 1, 2), ("vo", 2, 3), ("ov", 3, 4), ("vo", 2, 5), ("ov", 5, 6),
+             ("ov", 1, 7), ("vo", 7, 3), ("ov", 1, 8)]
+    for i in range(8, 8 + 2 * 99, 2):
+        nodes += [("v", i, 0), ("o", i + 1)]
+        edges += [("vo", i, i + 1), ("ov", i + 1, i + 2)]
+    nodes.append(("v", 8 + 2 * 99, 0))
+    g = make_graph(nodes, edges)
+    targets = [len(nodes) - 1, 6]
+    assert g.cross_sections(targets) == py_cross_sections.cross_sections(py_traces.PyGraph(nodes, edges), targets)
+
+
+@pytest.mark.parametrize("exc", ["KeyboardInterrupt", "ValueError"])  # Ctrl-C, or a handler's own
+def test_interrupt(exc):
+    # 40 two-node chains under the root: no two prefixes of chain choices leave
+    # the same state, so the walk meets 2**40 of them; the root as 1000 more
+    # targets makes each one costly, while the result stays one cross section.
+    setup = """
+        g = kestrane.RustGraph()
+        g.connect_value_to_op(g.add_value_with_payload(0, 0), g.add_op_with_payload(0))
+        leaves = []
+        for i in range(40):
+            top, op, leaf = g.add_value_with_payload(i, 0), g.add_op_with_payload(1), g.add_value_with_payload(i, 0)
+            g.connect_op_to_value(1, top)
+            g.connect_value_to_op(top, op)
+            g.connect_op_to_value(op, leaf)
+            leaves.append(leaf)
+    """
+    assert run_interrupt(setup, "g.cross_sections(leaves + [0] * 1000)", exc) == "usable 122"

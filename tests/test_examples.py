@@ -2,19 +2,18 @@
 
 import multiprocessing
 import re
-import subprocess
-import sys
 from functools import partial
 from pathlib import Path
 
 import pytest
 
+from helpers import run_python
+
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
 
 def run(script, *args):
-    proc = subprocess.run([sys.executable, str(EXAMPLES / script), *args], capture_output=True,
-                          text=True, timeout=300)
+    proc = run_python(EXAMPLES / script, *args)
     assert proc.returncode == 0, proc.stderr
     return proc.stdout
 
@@ -70,3 +69,42 @@ def test_search_demo_failing_worker(dask, bad, error, monkeypatch):
                            [good] * 40 + [bad] + [good] * 40)
     assert "while gluing candidate 40 of step 3: " in info.value.__notes__[0]
     assert not multiprocessing.active_children()
+
+
+def group_alive(pgid):
+    """The processes of a process group that are still running (not zombies)."""
+    alive = []
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            fields = stat.read_text().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if int(fields[2]) == pgid and fields[0] != "Z":
+            alive.append(stat.parent.name)
+    return alive
+
+
+@pytest.mark.skipif(not Path("/proc/self/stat").exists(), reason="needs /proc")
+@pytest.mark.parametrize("signals", [["SIGINT"], ["SIGINT", "SIGINT"], ["SIGTERM"]])
+def test_search_demo_stopped_leaves_no_process(signals):
+    # Ctrl-C reaches the whole group (as from a terminal); SIGTERM the main process.
+    import os
+    import signal
+    import subprocess
+    import sys
+    import time
+
+    # A run that is signalled part-way needs Popen, not run_python.
+    proc = subprocess.Popen([sys.executable, str(EXAMPLES / "search_demo.py"), "7", "--workers", "2"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
+    time.sleep(3)
+    for i, name in enumerate(signals):
+        if i:
+            time.sleep(0.05)
+        sig = getattr(signal, name)
+        (os.killpg if sig == signal.SIGINT else os.kill)(proc.pid, sig)
+    proc.communicate(timeout=60)
+    deadline = time.monotonic() + 10
+    while group_alive(proc.pid) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert group_alive(proc.pid) == []

@@ -122,15 +122,6 @@ def test_hashes_match_siphash_of_the_described_streams():
 # ---- the Python methods ------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("name, params", [
-    ("neighbors", "id"), ("connections", ""), ("connection_hash", ""), ("equality_hash", ""),
-])
-def test_signatures(name, params):
-    method = getattr(kestrane.RustGraph, name)
-    assert method.__text_signature__ == "($self" + (", " + params if params else "") + ")"
-    assert method.__doc__ is None
-
-
 def test_argument_conversion(example):
     with pytest.raises(TypeError, match="^argument 'id': "):
         example.neighbors("3")

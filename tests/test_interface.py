@@ -1,18 +1,21 @@
 """The calling convention shared by every callable: matching, conversions, the
 argument rule, the access flag, failures and the module itself."""
 
+import ast
 import collections.abc
 import importlib
+import importlib.util
 import inspect
-import subprocess
 import sys
-import textwrap
+from pathlib import Path
 
 import numpy as np
 import pytest
 
 import kestrane
-from helpers import panic_type
+from helpers import Index, Reenter, panic_type, run_python
+
+ROOT = Path(__file__).resolve().parent.parent
 
 
 def raises(exc_type, message, fn, *args, **kwargs):
@@ -51,7 +54,7 @@ def test_panic_exception_is_base_exception_only():
 
 
 def test_subinterpreter_is_refused():
-    code = textwrap.dedent("""
+    proc = run_python("""
         import kestrane
         try:
             import _interpreters as interp
@@ -68,7 +71,6 @@ def test_subinterpreter_is_refused():
         else:
             print("refused" if out is not None else "imported", out)
     """)
-    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     if proc.returncode == 77:
         pytest.skip("no sub-interpreter support module")
     assert proc.returncode == 0, proc.stderr
@@ -98,45 +100,43 @@ def test_class_shape():
         assert getattr(cls, hook, None) is getattr(object, hook, None)
 
 
-SIGNATURES = {
-    "set_root": "(node_id)",
-    "get_root": "()",
-    "walk_from_root": "(above, below)",
-    "add_value_with_payload": "(val_id, type_id)",
-    "add_op_with_payload": "(op_id)",
-    "connect_value_to_op": "(val, op)",
-    "connect_op_to_value": "(op, val)",
-    "get_children": "(node_id)",
-    "get_parents": "(node_id)",
-    "get_options": "(node_id)",
-    "leaves": "()",
-    "get_parent": "(node_id)",
-    "is_value_node": "(node_id)",
-    "get_value_payload": "(node_id)",
-    "get_op_id": "(node_id)",
-    "num_nodes": "()",
-    "nodes": "(val_nodes, op_nodes)",
-    "walk": "(start_id, above=True, below=True)",
-    "same_spec": "(a, b)",
-    "neighbors": "(id)",
-    "clone_subgraph": "()",
-    "merge_value_nodes": "(keep, other, upper, lower)",
-    "connection_hash": "()",
-    "connections": "()",
-    "equality_hash": "()",
-    "clone_and_attach": "(elem, root_leaf_id)",
-    "traces": "(start_id, me_too=True, op_nodes=True, val_nodes=True, above=True, below=False)",
-    "is_below": "(start_id, nodes, include_self=True, skip=...)",
-    "cross_sections": "(target_leaves)",
-}
+def stub_signatures():
+    """The text signature each def in the stubs gives its callable: methods as
+    "RustGraph.name", the class's __new__ as "RustGraph". The stubs of the
+    source tree, else (an installed wheel tested on its own) those installed
+    beside the module."""
+    path = ROOT / "stubs" / "kestrane-stubs" / "__init__.pyi"
+    if not path.exists():
+        path = Path(importlib.util.find_spec("kestrane").origin).parent / "kestrane-stubs" / "__init__.pyi"
 
-FUNCTION_SIGNATURES = {
-    "condition_combinations": "(conditions_by_child, offset_list)",
-    "tree_conditions": "(graph, node_id, op_snapshot, adopt_for_callable)",
-    "get_conditions": "(graph, node_id, op_snapshot, adopt_for_callable)",
-    "update_callable_conditions": "(graph, node_id, op_snapshot)",
-    "glue_leaves": "(graph, leaves, candidates, trees_only, max_leaves=None)",
-}
+    def text(fn):
+        args = fn.args
+        defaults = [None] * (len(args.args) - len(args.defaults)) + args.defaults
+        params = [a.arg if d is None else f"{a.arg}={ast.unparse(d)}" for a, d in zip(args.args, defaults)]
+        if fn.name == "__new__":
+            params = params[1:]
+        elif params[:1] == ["self"]:
+            params[0] = "$self"
+        return f"({', '.join(params)})"
+
+    out = {}
+    for node in ast.parse(path.read_text()).body:
+        if isinstance(node, ast.FunctionDef):
+            out[node.name] = text(node)
+        elif isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
+            for fn in node.body:
+                if isinstance(fn, ast.FunctionDef):
+                    out[node.name if fn.name == "__new__" else f"{node.name}.{fn.name}"] = text(fn)
+    return out
+
+
+def test_stubs_state_every_signature():
+    cls = kestrane.RustGraph
+    native = {"RustGraph": cls.__text_signature__}
+    native.update({f"RustGraph.{n}": getattr(cls, n).__text_signature__ for n in vars(cls) if not n.startswith("_")})
+    native.update({n: getattr(kestrane, n).__text_signature__ for n in kestrane.__all__[1:]})
+    assert stub_signatures() == native
+
 
 DOCS = {
     "set_root": "Set the root node of this graph.",
@@ -170,14 +170,6 @@ DOCS = {
 }
 
 
-@pytest.mark.parametrize("name", sorted(SIGNATURES))
-def test_method_signature_and_doc(name):
-    method = getattr(kestrane.RustGraph, name)
-    params = SIGNATURES[name][1:-1]
-    assert method.__text_signature__ == "($self" + (", " + params if params else "") + ")"
-    assert method.__doc__ == DOCS.get(name)
-
-
 METHOD_ORDER = [
     "set_root", "get_root", "walk_from_root", "add_value_with_payload", "add_op_with_payload",
     "connect_value_to_op", "connect_op_to_value", "get_children", "get_parents", "get_options",
@@ -187,10 +179,14 @@ METHOD_ORDER = [
 ]
 
 
-@pytest.mark.parametrize("name", list(FUNCTION_SIGNATURES))
-def test_function_signature(name):
+@pytest.mark.parametrize("name", METHOD_ORDER)
+def test_method_doc(name):
+    assert getattr(kestrane.RustGraph, name).__doc__ == DOCS.get(name)
+
+
+@pytest.mark.parametrize("name", kestrane.__all__[1:])
+def test_function_doc_and_module(name):
     fn = getattr(kestrane, name)
-    assert fn.__text_signature__ == FUNCTION_SIGNATURES[name]
     assert fn.__doc__ is None
     assert fn.__module__ == "kestrane"
 
@@ -218,6 +214,10 @@ def test_methods_are_listed_in_table_order():
                                         "'op' and 'val'"),
     (lambda g: g.connect_op_to_value(val=3), "RustGraph.connect_op_to_value() missing 1 required positional "
                                              "argument: 'op'"),
+    (lambda g: kestrane.condition_combinations(), "condition_combinations() missing 2 required positional "
+                                                  "arguments: 'conditions_by_child' and 'offset_list'"),
+    (lambda g: kestrane.update_callable_conditions(), "update_callable_conditions() missing 3 required positional "
+                                                      "arguments: 'graph', 'node_id', and 'op_snapshot'"),
     (lambda g: g.walk(above=True, start_id="x", below=1, above2=0),
      "RustGraph.walk() got an unexpected keyword argument 'above2'"),
 ])
@@ -250,14 +250,6 @@ def test_wrong_receiver():
 
 
 # ---- conversions and the argument rule -------------------------------------------
-
-
-class Index:
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        return self.v
 
 
 def one_node_graph():
@@ -406,19 +398,6 @@ def test_argument_rule_passes_other_errors_unchanged():
 # ---- access -----------------------------------------------------------------------
 
 
-class Reenter:
-    """An index whose conversion calls back into a graph."""
-
-    def __init__(self, fn, value=0):
-        self.fn = fn
-        self.value = value
-        self.result = None
-
-    def __index__(self):
-        self.result = self.fn()
-        return self.value
-
-
 def test_exclusive_call_refuses_shared_reentry():
     g = one_node_graph()
     r = Reenter(g.num_nodes)
@@ -471,7 +450,7 @@ def test_panic_is_not_caught_by_except_exception():
             g.get_options(3)
         except Exception:  # noqa: BLE001
             caught = "exception"
-    except BaseException:  # noqa: B036
+    except BaseException:  # noqa: BLE001
         caught = "base"
     assert caught == "base"
 

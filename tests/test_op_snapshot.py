@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 
 import kestrane
-from helpers import panic_type
+from helpers import Index, Reenter, panic_type
 
 
 def entry(conditions=(), has_callable=False, cumulative=False, **extra):
@@ -30,17 +30,6 @@ def graph():
 def conditions_of_5(snapshot):
     """The conditions operator 1 gets from `snapshot`."""
     return kestrane.update_callable_conditions(graph(), 1, snapshot)
-
-
-class Index:
-    def __init__(self, value, hook=None):
-        self.value, self.hook = value, hook
-
-    def __index__(self):
-        if self.hook:
-            hook, self.hook = self.hook, None
-            hook()
-        return self.value
 
 
 @pytest.mark.parametrize("snapshot, expected", [
@@ -156,13 +145,13 @@ def test_argument_checks_come_before_the_snapshot(fn, args):
 def test_snapshot_changed_while_read_is_an_internal_failure():
     panic = panic_type()
     snapshot = {}
-    snapshot[Index(5, lambda: snapshot.update({9: entry()}))] = entry()
+    snapshot[Reenter(lambda: snapshot.update({9: entry()}), 5)] = entry()
     with pytest.raises(panic, match="^dictionary changed size during iteration$"):
         conditions_of_5(snapshot)
 
     # a key replaced by another one: same size, one entry too many
     snapshot = {}
-    first = Index(5, lambda: (snapshot.pop(first), snapshot.update({7: entry()})))
+    first = Reenter(lambda: (snapshot.pop(first), snapshot.update({7: entry()})), 5)
     snapshot[first] = entry()
     snapshot[6] = entry()
     with pytest.raises(panic, match="^dictionary keys changed during iteration$"):
@@ -181,7 +170,7 @@ def test_snapshot_changed_while_read_is_an_internal_failure():
 def test_graph_access_is_taken_after_the_snapshot():
     g = graph()
     # Python code run while the snapshot is read may still change the graph
-    snapshot = {Index(5, lambda: g.add_value_with_payload(0, 0)): entry([[0]])}
+    snapshot = {Reenter(lambda: g.add_value_with_payload(0, 0), 5): entry([[0]])}
     assert kestrane.update_callable_conditions(g, 1, snapshot) == [[0]]
     assert g.num_nodes() == 6
 
@@ -194,10 +183,10 @@ def test_graph_access_is_taken_after_the_snapshot():
                          (kestrane.update_callable_conditions, (1, {}))):
             try:
                 fn(g, *args)
-            except BaseException as e:  # noqa: B036
+            except BaseException as e:  # noqa: BLE001
                 inner.append((type(e), str(e)))
 
-    g.add_value_with_payload(Index(0, reenter), 0)
+    g.add_value_with_payload(Reenter(reenter), 0)
     assert inner == [(panic_type(), "Already mutably borrowed: PyBorrowError")] * 3
     # released on every path: the graph is usable again
     assert kestrane.get_conditions(g, 0, {5: entry([[0], [1]])}, False) == [[0], [1]]

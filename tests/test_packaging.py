@@ -1,8 +1,9 @@
 """The wheel and the sdist: built from this tree, the wheel installed into a
-fresh virtual environment and imported there, the sdist complete. Skipped
-where they cannot run: without a C++ compiler or the build backend (a test of
-an installed wheel), and, for the sdist's file list, outside a git checkout
-(an unpacked sdist)."""
+fresh virtual environment and imported there (marker `wheel`: it rebuilds the
+extension, so it runs only when asked for with `-m wheel`), the sdist
+complete. Skipped where they cannot run: without a C++ compiler or the build
+backend (a test of an installed wheel), and, for the sdist's file list,
+outside a git checkout (an unpacked sdist)."""
 
 import os
 import shutil
@@ -35,6 +36,7 @@ def git_checkout():
     return top.returncode == 0 and Path(top.stdout.strip()).resolve() == ROOT
 
 
+@pytest.mark.wheel
 def test_wheel_installs_into_fresh_venv(tmp_path):
     pytest.importorskip("scikit_build_core")
     if not any(shutil.which(c) for c in (os.environ.get("CXX", "c++"), "c++", "g++", "clang++")):

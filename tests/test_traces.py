@@ -2,6 +2,7 @@
 the plain-Python twins on random graphs, and a path of a million nodes."""
 
 import itertools
+import random
 
 import pytest
 
@@ -97,9 +98,24 @@ def test_failures(example):
 FLAGS = list(itertools.product([True, False], repeat=5))
 
 
-@pytest.mark.parametrize("seed", range(60))
-def test_agree_with_python_twins(seed):
-    g = random_graph(seed)
+def wide_graph(seed):
+    """Value 0 under operators 1..20, six of them and four others also its
+    options; operator 1 over values 21..40, five of them also its options
+    (wrong-kind links): link lists past the length where a trace looks
+    membership up in a sorted copy."""
+    rng = random.Random(seed)
+    nodes = [("v", 0, 0)] + [("o", i) for i in range(1, 21)] + [("v", i, 0) for i in range(21, 41)]
+    nodes += [("o", i) for i in range(41, 45)]
+    edges = [("ov", o, 0) for o in rng.sample(range(1, 21), 20)]
+    edges += [("vo", 0, o) for o in rng.sample(range(1, 21), 6) + list(range(41, 45))]
+    edges += [("ov", 1, v) for v in rng.sample(range(21, 41), 20)]
+    edges += [("vo", 1, v) for v in rng.sample(range(21, 41), 5)]
+    return make_graph(nodes, edges)
+
+
+@pytest.mark.parametrize("build, seed", [(random_graph, s) for s in range(60)] + [(wide_graph, s) for s in range(2)])
+def test_agree_with_python_twins(build, seed):
+    g = build(seed)
     p = py_traces.PyGraph.from_rust(g)
     n = g.num_nodes()
     for x in range(n):

@@ -1,13 +1,9 @@
 """Walks and leaves: the fixed depth-first order, directions, root checks."""
 
-import subprocess
-import sys
-import textwrap
-
 import pytest
 
 import kestrane
-from helpers import make_graph, panic_type
+from helpers import make_graph, panic_type, run_python
 
 
 @pytest.mark.parametrize("args, expected", [
@@ -94,7 +90,7 @@ def test_first_visit_position_in_preorder():
 
 
 def test_million_node_chain_in_subprocess():
-    code = textwrap.dedent("""
+    proc = run_python("""
         import kestrane
         n = 1_000_001  # ends with a value node
         g = kestrane.RustGraph()
@@ -111,6 +107,5 @@ def test_million_node_chain_in_subprocess():
         assert g.walk(n - 1, True, False) == list(range(n - 1, -1, -1))
         print("ok")
     """)
-    proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.strip() == "ok"

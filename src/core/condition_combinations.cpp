@@ -20,7 +20,8 @@ Condition iota_condition(const MemoryBudget& budget, uint64_t len) {
 namespace {
 
 // The number of combinations and of the positions they hold together, checked
-// against the budget along with what `out` holds already.
+// against the budget along with what `out` holds already; `out` is then
+// reserved for them and `out_elems` counts them.
 void reserve_combinations(const std::vector<const ConditionList*>& factors, size_t joined, ConditionList& out,
                           uint64_t& out_elems, const MemoryBudget& budget) {
     uint64_t count = 1;

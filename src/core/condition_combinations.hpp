@@ -6,10 +6,17 @@
 #include <vector>
 
 #include "budget.hpp"
-#include "conditions.hpp"
+#include "condition_types.hpp"
 #include "interrupt.hpp"
 
 namespace kestrane {
+
+// Every way of choosing one condition per factor (last factor fastest), each
+// choice shifted by its child's offset and concatenated. A single offset
+// shifts every factor; no offsets shift none; otherwise factors beyond the
+// last offset are left out of the joined condition. Additions wrap.
+ConditionList condition_combinations(const std::vector<ConditionList>& factors,
+                                     const std::vector<uint64_t>& offsets);
 
 // A condition list of `count` conditions holding `elems` positions in all is
 // held twice at the end of a call: here, and as the Python lists it becomes.

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
-#include <unordered_set>
 
 #include "budget.hpp"
+#include "flat_set.hpp"
 #include "keyed_hash.hpp"
 #include "siphash.hpp"
 #include "traces.hpp"
@@ -85,10 +85,14 @@ private:
 // not reach change nothing. A kept set with a node that is not closed (below
 // it lies a node shared with another part of the graph) is walked as before.
 //
-// The numbering costs about one full walk, so kept sets are walked until
-// their walks have popped as many ids as the graph has nodes: a call whose
-// walks stay short (kept sets near the root, or few of them) never pays for
-// it, and one that would walk a lot pays at most that much more.
+// The numbering costs a few full walks and a fixed setup, so kept sets are
+// walked until their walks have popped kNumberAfterWalks times as many ids as
+// the graph has nodes, and kNumberAfterPops more: a call whose walks stay
+// short (kept sets near the root, few of them, or a small graph) never pays
+// for it, and one that would walk a lot pays at most that much more.
+constexpr size_t kNumberAfterWalks = 4;
+constexpr size_t kNumberAfterPops = 256;
+
 class OpenLeaves {
 public:
     explicit OpenLeaves(const Graph& g) : g_(g) {}
@@ -97,11 +101,21 @@ public:
     // `nodes` leaves open, in walk order.
     void append(std::vector<NodeId>& nodes) {
         if (!g_.has_valid_root()) return;
-        if (state_ == State::Unbuilt && walked_ >= g_.size()) state_ = number() ? State::Built : State::Walk;
+        if (state_ == State::Unbuilt && walked_ >= kNumberAfterWalks * g_.size() + kNumberAfterPops)
+            state_ = number() ? State::Built : State::Walk;
         if (state_ == State::Built && cut(nodes)) return;
         if (!walker_) walker_ = std::make_unique<LeafWalker>(g_);
         const size_t pops = walker_->leaves(nodes, nodes);
         if (state_ == State::Unbuilt) walked_ += pops;
+    }
+
+    // SipHash of node x (a node of g), as the fingerprint adds it: each leaf is
+    // hashed once, however many cross sections it ends.
+    uint64_t fingerprint(NodeId x) {
+        if (prints_.empty()) prints_.assign(g_.size(), 0);
+        uint64_t& h = prints_[x];
+        if (h == 0) h = SipHasher13::hash_u64(x);  // a zero is computed again, to the same value
+        return h;
     }
 
 private:
@@ -199,154 +213,267 @@ private:
     std::vector<Link> leaf_rank_;  // by position: the leaves before it
     std::vector<Link> leaves_;     // the leaves in walk order
     std::vector<Link> pos_;
+    std::vector<uint64_t> prints_;  // by node: its fingerprint, 0 until needed
     std::unique_ptr<LeafWalker> walker_;
 };
 
-// The odometer over the choice lists, with the state of the current
-// combination kept up to date as one choice moves:
-//   cnt[x]    how many choices are node x (x a local id: trace nodes only);
-//   cover[v]  how many choices of other traces lie in the tail of trace v's
-//             choice; choice v is kept exactly when it is 0;
-//   the kept set's digest (two XORs of keyed per-node hashes; see below)
-//   and the score of the kept choices.
-// Moving one choice touches only the traces that hold its old or new node
-// (a trace never holds a node twice), so a step costs far less than testing
-// every tail again.
-class Odometer {
+// The trace list starts with room for this many traces and entries: most are
+// short, and their first growth would be most of their cost.
+constexpr size_t kShortTraceList = 64;
+
+// Rough bytes of the Python objects of one result besides its node ids: the
+// (list, score) tuple, the list object and the score's int.
+constexpr uint64_t kPyPairBytes = 56;
+constexpr uint64_t kPyScoreBytes = 32;
+
+void mix(Digest128& d, const Digest128& e) {
+    d.a ^= e.a;
+    d.b ^= e.b;
+}
+
+// Keyed 128-bit values for the set digests below, one domain per kind of
+// element: a kept node; a (trace, highest position) pair of part (a); a tail
+// (its node and the value of the rest of the tail above it).
+enum Domain : uint64_t { kKeptNode = 1, kTail = 2, kHighest = 3 };
+template <Domain D>
+Digest128 keyed(uint64_t x) {
+    KeyedHasher h = KeyedHasher::in_domain<D>();
+    h.write_u64(x);
+    return h.finish128();
+}
+Digest128 keyed_tail(uint64_t node, const Digest128& above) {
+    KeyedHasher h = KeyedHasher::in_domain<kTail>();
+    h.write_u64(node);
+    h.write_u64(above.a);
+    h.write_u64(above.b);
+    return h.finish128();
+}
+
+// The combinations in odometer order, walked depth first: depth d chooses a
+// position on trace d, every choice of trace 0 first with all that follows
+// it, and so on; the combinations are the paths to depth k.
+//
+// Prefixes that cannot add a kept set are skipped whole. After traces
+// 0 .. d-1 are chosen, what the prefix decides about any completion is
+//   (a) for each later trace j, the highest position on j of any node the
+//       prefix chose: a later choice on j is left out by the prefix exactly
+//       when it lies at or below that position;
+//   (b) the prefix choices no other prefix choice leaves out, each with its
+//       tail: such a choice is kept exactly when no later choice lies in its
+//       tail (the others are left out whatever follows).
+// So two prefixes of the same length with equal (a) and (b) give the same
+// kept set for every completion. A prefix whose state an earlier prefix
+// already had is not walked: every combination under it has a kept set that
+// the same completion of the earlier prefix produced first, in odometer
+// order. The first combination of each kept set is therefore never skipped,
+// and the results, their node lists and their scores are those of the plain
+// enumeration.
+//
+// The walk keeps, as choices are made and unmade:
+//   hp[j]    for each trace: one more than the highest position on it of a
+//            chosen node, 0 for none (part (a) for the later traces);
+//   kept[v]  whether choice v is left out by no other choice made so far;
+//            at depth k these are the kept choices;
+//   three set digests (XORs of keyed per-element values): (a) over the
+//   later traces, (b) by tail, and the kept choices by node; and the score
+//   of the kept choices.
+// A choice touches only the traces that hold its node (a trace never holds a
+// node twice), so making or unmaking one costs far less than testing every
+// tail again.
+class Combinations {
 public:
-    Odometer(const Graph& g, const TraceList& tl, MemoryBudget& budget) : tl_(tl), k_(tl.size()) {
-        // Occurrences name their trace in 32 bits, and the per-node counts
-        // count traces in 32 bits.
-        if (k_ > UINT32_MAX) throw TooLarge("cross sections: 2**32 or more traces");
-        // The arrays below: per trace entry its local id, its occurrence and
-        // at most one local node's hashes, count and occurrence start; per
-        // trace its choice, cover and kept flag; per graph node a local id.
-        budget.add(tl.flat.size(),
-                   2 * sizeof(uint32_t) + sizeof(Occ) + 2 * sizeof(uint64_t) + sizeof(size_t));
-        budget.add(k_, 2 * sizeof(size_t) + 1);
+    Combinations(const Graph& g, const TraceList& tl, MemoryBudget& budget, InterruptPoll& poll)
+        : tl_(tl), k_(tl.size()), poll_(poll) {
+        // Occurrences name their trace and position in 32 bits.
+        if (k_ > UINT32_MAX || tl.flat.size() > UINT32_MAX)
+            throw TooLarge("cross sections: 2**32 or more traces or trace entries");
+        // Per trace entry its record, its occurrence, a log entry and at most
+        // one local node; per trace its record and a log entry; per graph
+        // node a local id.
+        budget.add(tl.flat.size(), sizeof(Entry) + 2 * sizeof(Occ) + sizeof(Local) + sizeof(size_t));
+        budget.add(k_, sizeof(Trace) + sizeof(uint32_t));
         budget.add(g.size(), sizeof(Link));
         std::vector<Link> local(g.size(), kNoLink);
-        loc_.resize(tl.flat.size());
+        entry_.resize(tl.flat.size());
         for (size_t i = 0; i < tl.flat.size(); ++i) {
             const Link x = tl.flat[i];
             if (local[x] == kNoLink) {
-                local[x] = static_cast<Link>(node_.size());
-                node_.push_back(x);
+                local[x] = static_cast<Link>(local_.size());
+                local_.push_back(Local{x});
             }
-            loc_[i] = local[x];
+            entry_[i].loc = local[x];
         }
-        const size_t m = node_.size();
-        h1_.resize(m);
-        h2_.resize(m);
-        for (size_t j = 0; j < m; ++j) {
-            h1_[j] = KeyedHasher::hash_u64(node_[j], 0);
-            h2_[j] = KeyedHasher::hash_u64(node_[j], 1);
-        }
-        // occurrences of each local node: (trace, position), grouped by node
-        occ_start_.assign(m + 1, 0);
-        for (uint32_t j : loc_) ++occ_start_[j + 1];
-        for (size_t j = 0; j < m; ++j) occ_start_[j + 1] += occ_start_[j];
-        occ_.resize(loc_.size());
-        std::vector<size_t> fill(occ_start_.begin(), occ_start_.end() - 1);
-        for (size_t v = 0; v < k_; ++v)
-            for (size_t p = 0; p < tl.length(v); ++p)
-                occ_[fill[loc_[tl.start(v) + p]]++] = Occ{static_cast<uint32_t>(v), static_cast<uint32_t>(p)};
-
-        cnt_.assign(m, 0);
-        w_.assign(k_, 0);
-        cover_.assign(k_, 0);
-        kept_.assign(k_, false);
-        for (size_t v = 0; v < k_; ++v) ++cnt_[loc_[tl.start(v)]];
+        // occurrences of each local node: (trace, position), by trace
+        const size_t m = local_.size();
+        for (const Entry& e : entry_) ++local_[e.loc].occ_end;
+        for (size_t x = 1; x < m; ++x) local_[x].occ_end += local_[x - 1].occ_end;
+        occ_.resize(entry_.size());
+        for (size_t v = k_; v-- > 0;)
+            for (size_t p = tl.length(v); p-- > 0;)
+                occ_[--local_[entry_[tl.start(v) + p].loc].occ_end] = Occ{uint32_t(v), uint32_t(p)};
+        for (size_t x = 0; x < m; ++x) local_[x].occ_end = x + 1 < m ? local_[x + 1].occ_end : occ_.size();
+        trace_.resize(k_);
         for (size_t v = 0; v < k_; ++v) {
-            cover_[v] = tail_count(v) - 1;
-            if (cover_[v] == 0) keep(v);
+            trace_[v].start = tl.start(v);
+            trace_[v].len = tl.length(v);
         }
     }
 
-    uint64_t digest_a() const { return da_; }
-    uint64_t digest_b() const { return db_; }
+    // Calls visit() for every combination not skipped, in odometer order.
+    // (With no traces there is one combination, the empty one.)
+    template <class Visit>
+    void walk(FlatSet<Digest128>& prefixes, Visit&& visit) {
+        if (k_ == 0) return visit();
+        size_t d = 0;
+        for (;;) {
+            choose(d);
+            if (d + 1 == k_) {
+                visit();
+            } else if (prefixes.insert(prefix_state(d + 1))) {
+                trace_[++d].w = 0;
+                continue;
+            }
+            unchoose(d);
+            while (++trace_[d].w == trace_[d].len) {
+                if (d == 0) return;
+                unchoose(--d);
+            }
+        }
+    }
+
+    // At depth k: the digest of the kept set, its score, and the kept
+    // choices in trace order with the XOR of their fingerprints.
+    const Digest128& kept_digest() const { return kept_set_; }
     uint64_t score() const { return score_; }
-
-    // The kept choices in trace order.
-    void kept_nodes(std::vector<NodeId>& out) const {
-        for (size_t v = 0; v < k_; ++v)
-            if (kept_[v]) out.push_back(node_[loc_[tl_.start(v) + w_[v]]]);
-    }
-
-    // Steps to the next combination; false after the last one.
-    bool advance() {
-        for (size_t v = k_; v-- > 0;) {
-            const size_t next = w_[v] + 1 == tl_.length(v) ? 0 : w_[v] + 1;
-            move(v, next);
-            if (next != 0) return true;
+    void kept_nodes(std::vector<NodeId>& out, uint64_t& fp) {
+        for (size_t v = 0; v < k_; ++v) {
+            if (!trace_[v].kept) continue;
+            Local& x = local_[entry_[trace_[v].start + trace_[v].w].loc];
+            if (x.fingerprint == 0) x.fingerprint = SipHasher13::hash_u64(x.node);
+            out.push_back(x.node);
+            fp ^= x.fingerprint;
         }
-        return false;
     }
 
 private:
-    // A trace never holds a node twice, so a position is below the node count.
     struct Occ {
         uint32_t v, p;
     };
+    // Keyed values are computed when first needed; all-zero means not yet
+    // (a value that is zero is computed again each time, to the same result).
+    struct Entry {
+        uint32_t loc;         // its local node
+        Digest128 tail{};     // the value of its tail
+        Digest128 highest{};  // the value of (its trace, its position) in part (a)
+    };
+    struct Local {
+        Link node;
+        size_t occ_end = 0;  // its occurrences end here (and start where the previous node's end)
+        Digest128 kept{};    // its value in the kept set's digest
+        uint64_t fingerprint = 0;
+    };
+    // What choose(d) changed besides hp and kept (which the logs restore).
+    struct Mark {
+        size_t hp_log, kept_log;
+        bool kept;
+        Digest128 later, tails, kept_set;
+        uint64_t score;
+    };
+    struct Trace {
+        size_t start = 0, len = 0;  // its entries
+        size_t w = 0;               // its chosen position
+        uint32_t hp = 0;            // one more than the highest position on it of a chosen node; 0 for none
+        bool kept = false;
+        Mark mark;
+    };
 
-    size_t tail_count(size_t v) const {
-        size_t c = 0;
-        for (size_t i = tl_.start(v) + w_[v]; i < tl_.ends[v]; ++i) c += cnt_[loc_[i]];
-        return c;
+    static bool unset(const Digest128& d) { return d.a == 0 && d.b == 0; }
+    Digest128 prefix_state(size_t depth) const {
+        return Digest128{later_.a ^ tails_.a ^ depth, later_.b ^ tails_.b};
     }
-    uint32_t chosen(size_t v) const { return loc_[tl_.start(v) + w_[v]]; }
-    void toggle(size_t v) {
-        const uint32_t x = chosen(v);
-        da_ ^= h1_[x];
-        db_ ^= h2_[x];
+    uint64_t height(const Trace& t) const { return t.len - 1 - t.w; }
+    size_t occ_begin(uint32_t x) const { return x ? local_[x - 1].occ_end : 0; }
+
+    const Digest128& highest(size_t j) {
+        Entry& e = entry_[trace_[j].start + trace_[j].hp - 1];
+        if (unset(e.highest)) e.highest = keyed<kHighest>(uint64_t(j) << 32 | trace_[j].hp);
+        return e.highest;
     }
-    void keep(size_t v) {
-        kept_[v] = true;
-        toggle(v);
-        score_ += tl_.length(v) - 1 - w_[v];
+    const Digest128& kept_value(uint32_t x) {
+        Local& l = local_[x];
+        if (unset(l.kept)) l.kept = keyed<kKeptNode>(l.node);
+        return l.kept;
     }
-    void drop(size_t v) {
-        kept_[v] = false;
-        toggle(v);
-        score_ -= tl_.length(v) - 1 - w_[v];
+    // Equal tails (equal node sequences) get equal values: each is the keyed
+    // value of its node and the rest of the tail above it.
+    const Digest128& tail(size_t v, size_t i) {
+        if (unset(entry_[i].tail)) {
+            size_t j = i;
+            const size_t end = trace_[v].start + trace_[v].len;
+            while (j + 1 < end && unset(entry_[j + 1].tail)) ++j;
+            Digest128 above = j + 1 < end ? entry_[j + 1].tail : Digest128{};
+            for (;; --j) {
+                entry_[j].tail = above = keyed_tail(tl_.flat[j], above);
+                if (j == i) break;
+            }
+        }
+        return entry_[i].tail;
     }
 
-    // Trace u's choice moves to `next`: one step up, or back to position 0.
-    void move(size_t u, size_t next) {
-        if (kept_[u]) drop(u);
-        const uint32_t a = chosen(u);
-        // One step up, the tail loses a (which the trace holds only there)
-        // and gains u's new choice; the other traces' choices in it stay. Back
-        // at the start, count again: once per round of u's choices.
-        const size_t up_cover = cover_[u] + 1 - cnt_[a];
-        --cnt_[a];
-        for (size_t i = occ_start_[a]; i < occ_start_[a + 1]; ++i) {
-            const Occ o = occ_[i];
-            if (o.v != u && o.p >= w_[o.v] && --cover_[o.v] == 0) keep(o.v);
+    void choose(size_t d) {
+        Trace& t = trace_[d];
+        const size_t i = t.start + t.w;
+        const uint32_t x = entry_[i].loc;
+        poll_.tick(static_cast<int64_t>(1 + local_[x].occ_end - occ_begin(x)));
+        t.mark = Mark{hp_log_.size(), kept_log_.size(), false, later_, tails_, kept_set_, score_};
+        if (t.hp) mix(later_, highest(d));  // trace d is no longer a later one
+        for (size_t o = occ_begin(x); o < local_[x].occ_end; ++o) {
+            const auto [j, p] = occ_[o];
+            Trace& u = trace_[j];
+            if (j > d && p >= u.hp) {
+                if (u.hp) mix(later_, highest(j));
+                hp_log_.push_back(Occ{j, u.hp});
+                u.hp = p + 1;
+                mix(later_, highest(j));
+            } else if (j < d && u.kept && p >= u.w) {
+                u.kept = false;
+                kept_log_.push_back(j);
+                const size_t uj = u.start + u.w;
+                mix(tails_, tail(j, uj));
+                mix(kept_set_, kept_value(entry_[uj].loc));
+                score_ -= height(u);
+            }
         }
-        w_[u] = next;
-        const uint32_t b = chosen(u);
-        ++cnt_[b];
-        for (size_t i = occ_start_[b]; i < occ_start_[b + 1]; ++i) {
-            const Occ o = occ_[i];
-            if (o.v != u && o.p >= w_[o.v] && cover_[o.v]++ == 0) drop(o.v);
+        if (t.hp <= t.w) {
+            t.kept = t.mark.kept = true;
+            mix(tails_, tail(d, i));
+            mix(kept_set_, kept_value(x));
+            score_ += height(t);
         }
-        cover_[u] = next == 0 ? tail_count(u) - 1 : up_cover;
-        if (cover_[u] == 0) keep(u);
+    }
+    void unchoose(size_t d) {
+        Trace& t = trace_[d];
+        const Mark& m = t.mark;
+        for (; hp_log_.size() > m.hp_log; hp_log_.pop_back()) trace_[hp_log_.back().v].hp = hp_log_.back().p;
+        for (; kept_log_.size() > m.kept_log; kept_log_.pop_back()) trace_[kept_log_.back()].kept = true;
+        if (m.kept) t.kept = false;
+        later_ = m.later;
+        tails_ = m.tails;
+        kept_set_ = m.kept_set;
+        score_ = m.score;
     }
 
     const TraceList& tl_;
     const size_t k_;
-    std::vector<uint32_t> loc_;  // local node id of each trace entry
-    std::vector<NodeId> node_;   // node id of each local id
-    std::vector<uint64_t> h1_, h2_;
-    std::vector<size_t> occ_start_;
-    std::vector<Occ> occ_;
-    std::vector<uint32_t> cnt_;
-    std::vector<size_t> w_;  // chosen position on each trace
-    std::vector<size_t> cover_;
-    std::vector<bool> kept_;
-    uint64_t da_ = 0, db_ = 0, score_ = 0;
+    InterruptPoll& poll_;
+    std::vector<Entry> entry_;  // by trace entry
+    std::vector<Local> local_;  // by local id: the nodes on the traces
+    std::vector<Occ> occ_;      // grouped by local node
+    std::vector<Trace> trace_;
+    std::vector<Occ> hp_log_;  // (trace, its hp before)
+    std::vector<uint32_t> kept_log_;
+    Digest128 later_{}, tails_{}, kept_set_{};
+    uint64_t score_ = 0;
 };
 
 }  // namespace
@@ -358,16 +485,16 @@ private:
 // also the first to produce its node set, so the order, the node lists and
 // the scores are those of the plain enumeration.
 //
-// Kept sets are told apart by a 128-bit digest. Its per-node hashes are keyed
-// with a per-process random key: an XOR of unkeyed hashes is linear, and a
-// graph of a few hundred nodes could be built with two kept sets of equal
-// digest, dropping a result. Keyed, a mix-up is left to chance (probability
-// about n^2 / 2^129 for n sets). Storing the kept sets to compare them on a
-// hit would cost memory for every distinct kept set, and there can be far
-// more of those than results.
+// Kept sets and prefix states are told apart by 128-bit digests. Their
+// per-element values are keyed with a per-process random key: an XOR of
+// unkeyed hashes is linear, and a graph of a few hundred nodes could be built
+// with two kept sets of equal digest, dropping a result. Keyed, a mix-up is
+// left to chance (probability about n^2 / 2^129 for n sets). Storing the sets
+// to compare them on a hit would cost memory for every distinct one, and
+// there can be far more of those than results.
 //
-// The memory budget holds the trace list, the odometer, both seen sets and
-// the result (with the Python objects it becomes).
+// The memory budget holds the trace list, the walk's arrays, the sets and the
+// result (with the Python objects it becomes).
 std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeId>& targets) {
     TraceFlags up;
     up.me_too = true;
@@ -377,45 +504,46 @@ std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeI
     up.below = false;
     MemoryBudget budget("cross sections result");
     TraceList tl;
-    for (NodeId t : targets) traces_rec(g, t, up, tl, budget, kTraceListCost);
+    tl.flat.reserve(kShortTraceList);
+    tl.ends.reserve(kShortTraceList);
+    traces_rec(g, targets.data(), targets.size(), up, tl, budget, kTraceListCost);
 
     std::vector<CrossSection> result;
     for (size_t v = 0; v < tl.size(); ++v)
         if (tl.length(v) == 0) return result;
 
-    // Per result: the record, a tuple, a list and the score; per node a
-    // pointer and an int.
-    constexpr uint64_t per_section = sizeof(CrossSection) + 56 + kPyListBytes + 32;
+    constexpr uint64_t per_section = sizeof(CrossSection) + kPyPairBytes + kPyListBytes + kPyScoreBytes;
     constexpr uint64_t per_node = sizeof(NodeId) + kPyIntBytes;
-    Odometer odo(g, tl, budget);
-    std::unordered_set<uint64_t> seen;
-    std::unordered_set<Digest128, Digest128Hash> kept_seen;
+    InterruptPoll poll;
+    Combinations combos(g, tl, budget, poll);
+    FlatSet<uint64_t> seen(budget);
+    // Kept sets and prefix states share one set: their digests are made of
+    // keyed values of different domains, so they are told apart as any two
+    // different sets are.
+    FlatSet<Digest128> digests(budget);
     OpenLeaves open(g);
     std::vector<NodeId> nodes;
-    InterruptPoll poll;
     bool first = true;
     Digest128 last{};
-    do {
-        poll.tick();
-        const Digest128 d{odo.digest_a(), odo.digest_b()};
+    combos.walk(digests, [&] {
+        const Digest128& d = combos.kept_digest();
         // Consecutive combinations often keep the same set: skip the look-up.
-        if (!first && d == last) continue;
+        if (!first && d == last) return;
         first = false;
         last = d;
-        budget.check(kSetEntryBytes);
-        if (!kept_seen.insert(d).second) continue;
-        budget.add(kSetEntryBytes);
+        if (!digests.insert(d)) return;
         nodes.clear();
-        odo.kept_nodes(nodes);
-        open.append(nodes);
         uint64_t fp = 0;
-        for (NodeId x : nodes) fp ^= SipHasher13::hash_u64(x);
-        budget.check(budget.sum(kSetEntryBytes + per_section, budget.bytes(nodes.size(), per_node)));
-        if (seen.insert(fp).second) {
-            budget.add(kSetEntryBytes + per_section + nodes.size() * per_node);
-            result.push_back(CrossSection{nodes, odo.score()});
+        combos.kept_nodes(nodes, fp);
+        const size_t kept = nodes.size();
+        open.append(nodes);
+        for (size_t i = kept; i < nodes.size(); ++i) fp ^= open.fingerprint(nodes[i]);
+        budget.check(budget.sum(per_section, budget.bytes(nodes.size(), per_node)));
+        if (seen.insert(fp)) {
+            budget.add(per_section + nodes.size() * per_node);
+            result.push_back(CrossSection{nodes, combos.score()});
         }
-    } while (odo.advance());
+    });
     return result;
 }
 

@@ -1,5 +1,8 @@
 // The failures the core reports. Pure C++: the Python layer maps each to its
 // exception in one place (py/border.cpp).
+//
+// exact text: callers match it. The message of every Panic, ValueError and
+// TooLarge the core throws is read by callers as it stands; reword none.
 #pragma once
 
 #include <cstdint>
@@ -32,12 +35,12 @@ struct TooLarge : std::bad_alloc {
     std::string message;
 };
 
-// Raised by poll_interrupt() when the host has a pending error to report
+// Thrown by InterruptPoll::tick() when the host has a pending error to report
 // (a signal handler raised KeyboardInterrupt, say); the error is already set.
 struct Interrupted {};
 
 [[noreturn]] void panic(std::string message);
-// "index out of bounds: the len is {len} but the index is {index}"
+// "index out of bounds: the len is {len} but the index is {index}" (exact text)
 [[noreturn]] void index_panic(uint64_t len, uint64_t index);
 
 }  // namespace kestrane

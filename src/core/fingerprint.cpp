@@ -48,8 +48,8 @@ struct RootWalk {
                 payload_ids.push_back(node.payload.is_value() ? node.payload.val_id() : node.payload.op_id());
             return true;
         };
-        // Pushed in reverse so that they pop in walk order.
         auto unseen = [&](NodeId x) { return x >= n || pos[x] == kNoLink; };
+        // Links are pushed in reverse so that they pop in walk order.
         depth_first(g, stack, enter, [&](const Node& node, std::vector<NodeId>& s) {
             const NodeId x = order.back();  // the node just entered
             if (node.is_op()) {

@@ -4,15 +4,6 @@
 
 namespace kestrane {
 
-InterruptHook interrupt_hook = nullptr;
-
-void panic(std::string message) { throw Panic{std::move(message)}; }
-
-void index_panic(uint64_t len, uint64_t index) {
-    panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
-          std::to_string(index));
-}
-
 // ---- construction -------------------------------------------------------
 
 static NodeId append_node(Graph& g, Payload payload) {
@@ -27,7 +18,7 @@ NodeId add_value_with_payload(Graph& g, uint32_t val_id, uint32_t type_id) {
 
 NodeId add_op_with_payload(Graph& g, uint32_t op_id) { return append_node(g, Payload::op(op_id)); }
 
-// Both ids are checked, and room is made in every list the link grows,
+// Both connects check both ids, and make room in every list the link grows,
 // before either node changes: a failing call (an id out of range, or no
 // memory) leaves no half of a link behind.
 void connect_value_to_op(Graph& g, NodeId val, NodeId op) {

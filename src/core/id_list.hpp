@@ -12,11 +12,12 @@
 
 namespace kestrane {
 
-// Links are stored as 32-bit ids: every stored id is below num_nodes(), and a
-// graph never holds more than kMaxNodes nodes, which halves the link storage.
+// Links are stored as 32-bit ids, which halves the link storage: every stored
+// id is a checked node id, and a graph never holds more than kMaxNodes nodes.
 using Link = uint32_t;
 constexpr uint64_t kMaxNodes = 0xFFFFFFFEu;
 constexpr Link kNoLink = 0xFFFFFFFFu;
+// exact text: callers match it (both messages).
 constexpr const char* kTooManyNodes = "a graph holds at most 4294967294 nodes";
 constexpr const char* kTooManyIds = "a link list holds at most 4294967295 ids";
 

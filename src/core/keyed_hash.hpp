@@ -33,6 +33,25 @@ public:
     void write_u64(uint64_t x) { h_.write_u64(x); }
     void write_u32(uint32_t x) { h_.write_u32(x); }
     uint64_t finish() const { return h_.finish(); }
+    // A 128-bit digest of the stream: one pass over it instead of two
+    // streams told apart by their first word.
+    Digest128 finish128() const {
+        Digest128 d;
+        h_.finish128(d.a, d.b);
+        return d;
+    }
+
+    // A stream that has taken `Domain` as its first word (the keyed start of
+    // each domain is computed once).
+    template <uint64_t Domain>
+    static KeyedHasher in_domain() {
+        static const KeyedHasher start = [] {
+            KeyedHasher h;
+            h.write_u64(Domain);
+            return h;
+        }();
+        return start;
+    }
 
     // The keyed hash of `x` in the stream named by `domain`.
     static uint64_t hash_u64(uint64_t x, uint64_t domain) {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "conditions.hpp"
+#include "condition_types.hpp"
 #include "interrupt.hpp"
 
 namespace kestrane {

@@ -28,9 +28,13 @@ size_t page_rounded(size_t bytes) {
     return (bytes + page - 1) / page * page;
 }
 
+// The kept block serves an array that needs at least half of it: a smaller
+// one would hold, for as long as it lives, pages it never uses (a search that
+// drops a large graph and keeps many small clones would keep a large block per
+// clone). Half is the slack an array has anyway, as it grows by doubling.
 NodeBlock take_kept(size_t bytes) {
     std::lock_guard<std::mutex> hold(kept_lock);
-    if (!kept.base || kept.bytes < bytes) return {};
+    if (!kept.base || kept.bytes < bytes || kept.bytes / 2 > bytes) return {};
     return std::exchange(kept, NodeBlock{});
 }
 

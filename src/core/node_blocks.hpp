@@ -12,8 +12,10 @@ constexpr size_t kCacheLine = 64;
 // (kMapBytes and up, where the cache behaviour of a walk matters) are mapped
 // from the system directly: page-aligned, so every node is one cache line;
 // they grow by remapping their pages where the system can (Linux), so they
-// never copy what they hold and never leave a freed copy resident in the
-// allocator's heap.
+// do not copy what they hold and leave no freed copy resident in the
+// allocator's heap. Growth copies where it cannot remap: into the kept block
+// (see below), from an allocator block into a mapped one, and on systems
+// without remapping.
 struct NodeBlock {
     void* base = nullptr;
     size_t bytes = 0;
@@ -31,8 +33,9 @@ void release_node_block(NodeBlock block);
 // block handed back to the system returns as fresh pages that each fault on
 // first touch, which costs more than filling them; so one released block of
 // kMinKeptBlock to kMaxKeptBlock bytes is kept, and the next array that needs
-// at most that much takes it. Process-wide, like the allocator it stands in
-// front of; safe to call from any thread.
+// at most that much, and at least half of it, takes it. The kept block is
+// process-wide, like the allocator it stands in front of, and behind a mutex:
+// the core does not know which lock, if any, its caller holds.
 constexpr size_t kMinKeptBlock = size_t(1) << 20;
 constexpr size_t kMaxKeptBlock = size_t(1) << 26;
 

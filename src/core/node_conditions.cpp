@@ -1,11 +1,10 @@
-// get_conditions: the tree conditions of a value node's first option,
-// translated from leaf positions to distinct leaves, then reduced to the
-// minimal ones.
+#include "node_conditions.hpp"
+
 #include <algorithm>
 #include <vector>
 
+#include "budget.hpp"
 #include "condition_combinations.hpp"
-#include "conditions.hpp"
 #include "minimal_conditions.hpp"
 #include "region.hpp"
 #include "tree_conditions.hpp"

@@ -31,6 +31,26 @@ public:
         return v0 ^ v1 ^ v2 ^ v3;
     }
 
+    // Two 64-bit values from the same stream, finished as SipHash's 128-bit
+    // mode finishes (its first half is not finish()).
+    void finish128(uint64_t& lo, uint64_t& hi) const {
+        uint64_t v0 = v0_, v1 = v1_, v2 = v2_, v3 = v3_;
+        const uint64_t b = (uint64_t(len_ & 0xff) << 56) | tail_;
+        v3 ^= b;
+        round(v0, v1, v2, v3);
+        v0 ^= b;
+        v2 ^= 0xee;
+        round(v0, v1, v2, v3);
+        round(v0, v1, v2, v3);
+        round(v0, v1, v2, v3);
+        lo = v0 ^ v1 ^ v2 ^ v3;
+        v1 ^= 0xdd;
+        round(v0, v1, v2, v3);
+        round(v0, v1, v2, v3);
+        round(v0, v1, v2, v3);
+        hi = v0 ^ v1 ^ v2 ^ v3;
+    }
+
     // H(x) of a single unsigned 64-bit integer.
     static uint64_t hash_u64(uint64_t x) {
         SipHasher13 h;

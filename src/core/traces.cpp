@@ -67,6 +67,9 @@ private:
     std::vector<bool> dense_;
 };
 
+// The working arrays start with room for a path this long.
+constexpr size_t kShortPath = 16;
+
 // Appends the eligible next nodes of `x`: the entries of its neighbour list
 // (options, parents, parent if set, children; stored order, duplicates kept)
 // that pass the direction test. An entry is judged by membership in the
@@ -111,7 +114,7 @@ TraceList traces(const Graph& g, NodeId start, const TraceFlags& flags) {
     constexpr TraceCost cost{kTraceListCost.per_trace + kPyListBytes, kTraceListCost.per_node + kPyIntBytes};
     MemoryBudget budget("traces result");
     TraceList out;
-    traces_rec(g, start, flags, out, budget, cost);
+    traces_rec(g, &start, 1, flags, out, budget, cost);
     return out;
 }
 
@@ -121,8 +124,11 @@ TraceList traces(const Graph& g, NodeId start, const TraceFlags& flags) {
 // from its `begin` to the next frame's `begin` (to the end for the top frame),
 // holding its eligible next nodes, and `next` is the one to enter next; so the
 // nodes are entered, and the traces end, exactly in the recursive order.
-void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList& out, MemoryBudget& budget,
-                TraceCost cost) {
+//
+// Several starts share the working arrays, which every enumeration leaves
+// empty: most paths are short, so their first growth is the whole cost.
+void traces_rec(const Graph& g, const NodeId* starts, size_t nstarts, const TraceFlags& flags, TraceList& out,
+                MemoryBudget& budget, TraceCost cost) {
     struct Frame {
         Link x;
         bool recorded;
@@ -136,6 +142,8 @@ void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList
     std::vector<Frame> frames;
     Members in_a, in_b;
     InterruptPoll poll;
+    for (auto* v : {&path, &entered, &pending}) v->reserve(kShortPath);
+    frames.reserve(kShortPath);
 
     auto enter = [&](NodeId x) {
         // A node on the current path ends this branch without a trace. An id
@@ -157,20 +165,22 @@ void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList
         frames.push_back(Frame{static_cast<Link>(x), recorded, begin, begin});
     };
 
-    enter(start);
-    while (!frames.empty()) {
-        poll.tick();
-        Frame& top = frames.back();
-        if (top.next < pending.size()) {
-            const NodeId y = pending[top.next++];
-            enter(y);  // may push a frame: `top` is not used afterwards
-            continue;
+    for (size_t i = 0; i < nstarts; ++i) {
+        enter(starts[i]);
+        while (!frames.empty()) {
+            poll.tick();
+            Frame& top = frames.back();
+            if (top.next < pending.size()) {
+                const NodeId y = pending[top.next++];
+                enter(y);  // may push a frame: `top` is not used afterwards
+                continue;
+            }
+            entered.pop_back();
+            on_path.popped(top.x);
+            if (top.recorded && !path.empty()) path.pop_back();
+            pending.resize(top.begin);
+            frames.pop_back();
         }
-        entered.pop_back();
-        on_path.popped(top.x);
-        if (top.recorded && !path.empty()) path.pop_back();
-        pending.resize(top.begin);
-        frames.pop_back();
     }
 }
 

@@ -48,10 +48,11 @@ struct TraceCost {
 };
 constexpr TraceCost kTraceListCost{sizeof(size_t), sizeof(Link)};
 
-// Appends the traces from `start` to `out` (cross sections concatenate the
-// traces of several starts), holding each one in `budget` at `cost`.
-void traces_rec(const Graph& g, NodeId start, const TraceFlags& flags, TraceList& out, MemoryBudget& budget,
-                TraceCost cost);
+// Appends the traces from each of the `nstarts` starts in turn to `out`
+// (cross sections concatenate the traces of several starts), holding each
+// one in `budget` at `cost`.
+void traces_rec(const Graph& g, const NodeId* starts, size_t nstarts, const TraceFlags& flags, TraceList& out,
+                MemoryBudget& budget, TraceCost cost);
 
 // Whether some node of `nodes` lies above `start`, climbing from value nodes
 // to their `parents` and from operators to their `parent`; nodes of `skip`

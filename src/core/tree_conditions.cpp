@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "callable_conditions.hpp"
 #include "condition_combinations.hpp"
 
 namespace kestrane {

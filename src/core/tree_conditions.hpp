@@ -7,11 +7,15 @@
 #include <vector>
 
 #include "budget.hpp"
-#include "conditions.hpp"
+#include "condition_types.hpp"
 #include "interrupt.hpp"
 #include "region.hpp"
 
 namespace kestrane {
+
+// The operator conditions of `n` carried down to leaf positions below it.
+// ValueError when the graph below `n` has a cycle.
+ConditionList _tree_conditions(const Graph& g, NodeId n, const OpCache& ops, bool adopt);
 
 // Each base condition of a node selects some of its children: a selected
 // child contributes all its leaf positions, an unselected one its own tree

@@ -84,4 +84,25 @@ KESTRANE_NO_SANITIZE_UNDEFINED void raise_current_failure() {
     }
 }
 
+void release_later(PyObject* o) noexcept {
+    try {
+        process.pending_release.push_back(o);
+    } catch (...) {
+        // No memory to note it: the object is kept, which is safe.
+    }
+}
+
+void release_pending() {
+    Ref saved(take_raised_exception());
+    // Each release can run Python code, which can reach the border again and
+    // release from the same list: take one at a time.
+    std::vector<PyObject*>& pending = process.pending_release;
+    while (!pending.empty()) {
+        PyObject* o = pending.back();
+        pending.pop_back();
+        Py_DECREF(o);
+    }
+    if (saved) restore_raised_exception(saved.release());
+}
+
 }  // namespace kestrane::py

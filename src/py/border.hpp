@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "state.hpp"
+
 namespace kestrane::py {
 
 // Thrown after a Python exception has been set; the border returns NULL.
@@ -28,18 +30,26 @@ void raise_panic(const std::string& message);
 //   anything else -> PanicException
 void raise_current_failure();
 
+// Releases the objects whose release waited for an unwind to end (see
+// release_later() in ref.hpp); the error indicator is kept as it was.
+void release_pending();
+
 // Runs `f` and turns every C++ failure into a Python exception. Not noexcept:
 // a daemon thread that wants the interpreter lock while the host finalises is
 // ended by the host with a forced unwind, which must pass through untouched
-// (raise_current_failure() rethrows it).
+// (raise_current_failure() rethrows it). Objects released while an exception
+// unwound are released here, once no exception is in flight.
 template <class F>
 PyObject* guarded(F&& f) {
+    PyObject* result;
     try {
-        return f();
+        result = f();
     } catch (...) {
         raise_current_failure();
-        return nullptr;
+        result = nullptr;
     }
+    if (!process.pending_release.empty()) release_pending();
+    return result;
 }
 
 }  // namespace kestrane::py

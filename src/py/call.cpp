@@ -9,21 +9,24 @@ namespace kestrane::py {
 
 // ---- signatures -----------------------------------------------------------------
 
-Signature make_signature(const char* name, const Param* params, int nparams, const char* description,
-                         const char* owner) {
+Signature make_signature(const char* name, ParamSpan params, const char* description, const char* owner) {
     Signature s;
     s.display = owner ? std::string(owner) + "." + name + "()" : std::string(name) + "()";
-    s.params = params;
-    s.nparams = nparams;
+    s.params = params.items;
+    s.nparams = params.size;
     s.doc = std::string(name) + (owner ? "($self" : "(");
-    for (int i = 0; i < nparams; ++i) {
+    for (int i = 0; i < params.size; ++i) {
+        const Param& p = params.items[i];
         if (i > 0 || owner) s.doc += ", ";
-        s.doc += params[i].name;
-        if (params[i].default_text) {
+        s.doc += p.name;
+        if (const char* text = p.default_text()) {
             s.doc += "=";
-            s.doc += params[i].default_text;
-        } else {
+            s.doc += text;
+        } else if (s.nrequired == i) {
             ++s.nrequired;
+        } else {
+            // The matcher counts the first nrequired parameters as the required ones.
+            panic(std::string(name) + "(): a required parameter follows an optional one");
         }
     }
     s.doc += ")\n--\n\n";
@@ -44,7 +47,9 @@ struct Keywords {
 };
 }  // namespace
 
-static bool match_impl(const Signature& sig, PyObject** argv, PyObject* const* pos, Py_ssize_t npos,
+// exact text: callers match it. The argument errors below are read word for
+// word, the "and" and the plurals included.
+static void match_impl(const Signature& sig, PyObject** argv, PyObject* const* pos, Py_ssize_t npos,
                        const Keywords& kw) {
     if (npos > sig.nparams) {
         const char* verb = plural(npos, "was", "were");
@@ -54,39 +59,33 @@ static bool match_impl(const Signature& sig, PyObject** argv, PyObject* const* p
         else
             PyErr_Format(PyExc_TypeError, "%s takes %d positional arguments but %zd %s given",
                          sig.display.c_str(), sig.nparams, npos, verb);
-        return false;
+        throw_py();
     }
     for (Py_ssize_t i = 0; i < npos; ++i) argv[i] = pos[i];
 
     auto place = [&](PyObject* name, PyObject* value) {
         for (int p = 0; p < sig.nparams; ++p) {
             if (!str_equals(name, sig.params[p].name)) continue;
-            if (argv[p]) {
-                PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", sig.display.c_str(),
-                             sig.params[p].name);
-                return false;
-            }
+            if (argv[p])
+                throw_error(PyExc_TypeError, "%s got multiple values for argument '%s'", sig.display.c_str(),
+                            sig.params[p].name);
             argv[p] = value;
-            return true;
+            return;
         }
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", sig.display.c_str(),
-                     name);
-        return false;
+        throw_error(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", sig.display.c_str(), name);
     };
     if (kw.names) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kw.names);
-        for (Py_ssize_t i = 0; i < nkw; ++i)
-            if (!place(PyTuple_GET_ITEM(kw.names, i), kw.values[i])) return false;
+        for (Py_ssize_t i = 0; i < nkw; ++i) place(PyTuple_GET_ITEM(kw.names, i), kw.values[i]);
     } else if (kw.dict) {
         Py_ssize_t it = 0;
         PyObject *name, *value;
-        while (PyDict_Next(kw.dict, &it, &name, &value))
-            if (!place(name, value)) return false;
+        while (PyDict_Next(kw.dict, &it, &name, &value)) place(name, value);
     }
 
     int missing = 0;
     for (int p = 0; p < sig.nrequired; ++p) missing += argv[p] == nullptr;
-    if (missing == 0) return true;
+    if (missing == 0) return;
     std::string names;
     int seen = 0;
     for (int p = 0; p < sig.nrequired; ++p) {
@@ -97,27 +96,30 @@ static bool match_impl(const Signature& sig, PyObject** argv, PyObject* const* p
         names += "'";
         ++seen;
     }
-    PyErr_Format(PyExc_TypeError, "%s missing %d required positional %s: %s", sig.display.c_str(), missing,
-                 plural(missing, "argument", "arguments"), names.c_str());
-    return false;
+    throw_error(PyExc_TypeError, "%s missing %d required positional %s: %s", sig.display.c_str(), missing,
+                plural(missing, "argument", "arguments"), names.c_str());
 }
 
-bool Call::match(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+void Call::match(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     // The common call: positional arguments only, none missing or extra.
     if ((!kwnames || PyTuple_GET_SIZE(kwnames) == 0) && nargs >= sig_.nrequired && nargs <= sig_.nparams) {
         for (Py_ssize_t i = 0; i < nargs; ++i) argv_[i] = args[i];
-        return true;
+        return;
     }
     Keywords kw;
     kw.names = kwnames && PyTuple_GET_SIZE(kwnames) ? kwnames : nullptr;
     kw.values = args + nargs;
-    return match_impl(sig_, argv_, args, nargs, kw);
+    match_impl(sig_, argv_, args, nargs, kw);
 }
 
-bool Call::match_tuple(PyObject* args, PyObject* kwargs) {
+void Call::match_tuple(PyObject* args, PyObject* kwargs) {
     Keywords kw;
     kw.dict = kwargs;
-    return match_impl(sig_, argv_, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kw);
+    match_impl(sig_, argv_, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), kw);
+}
+
+void Call::wrong_default(int i) const {
+    panic(sig_.display + ": parameter '" + sig_.params[i].name + "' read without the default it declares");
 }
 
 // A conversion's TypeError (exactly TypeError) is replaced by one naming the
@@ -135,19 +137,16 @@ void Call::argument_rule(const char* param) {
     restore_raised_exception(wrapped.release());
 }
 
-Graph& Call::graph(int i) {
-    GraphObject* obj = graph_object(i);
+Graph& Call::graph_arg(GraphObject* obj) {
     if (nguards_ == static_cast<int>(std::size(guards_))) panic("too many graph arguments in one call");
     guards_[nguards_].take(obj, Access::Shared);
     ++nguards_;
     return obj->graph;
 }
 
-GraphObject* Call::graph_object(int i) {
-    return get(i, [](PyObject* o) {
-        if (!is_graph(o)) cannot_cast(o, "RustGraph");
-        return reinterpret_cast<GraphObject*>(o);
-    });
+GraphObject* Call::to_graph_object(PyObject* o) {
+    if (!is_graph(o)) cannot_cast(o, "RustGraph");
+    return reinterpret_cast<GraphObject*>(o);
 }
 
 // ---- entry points -----------------------------------------------------------------
@@ -156,11 +155,13 @@ PyObject* call_method(const MethodRow& row, const Signature& sig, PyObject* self
                       Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         Call c(sig);
-        if (!c.match(args, nargs, kwnames)) return nullptr;
+        c.match(args, nargs, kwnames);
         auto* obj = reinterpret_cast<GraphObject*>(self);
         AccessGuard guard;
         guard.take(obj, row.access);
-        return row.body(obj->graph, c);
+        PyObject* result = row.body(obj->graph, c);
+        guard.release();
+        return result;
     });
 }
 
@@ -170,7 +171,9 @@ PyObject* call_method_noargs(const MethodRow& row, const Signature& sig, PyObjec
         auto* obj = reinterpret_cast<GraphObject*>(self);
         AccessGuard guard;
         guard.take(obj, row.access);
-        return row.body(obj->graph, c);
+        PyObject* result = row.body(obj->graph, c);
+        guard.release();
+        return result;
     });
 }
 
@@ -178,7 +181,7 @@ PyObject* call_function(const FunctionRow& row, const Signature& sig, PyObject* 
                         PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         Call c(sig);
-        if (!c.match(args, nargs, kwnames)) return nullptr;
+        c.match(args, nargs, kwnames);
         return row.body(c);
     });
 }

@@ -37,14 +37,13 @@ private:
     std::vector<Ref> ints_;
 };
 
+// The poll is asked before the list is made, for the whole list: no Python
+// code runs while it fills.
 PyObject* shared_int_list(const Condition& c, SharedInts& ints, InterruptPoll& poll) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(c.size())));
-    if (!list) throw_py();
-    for (size_t j = 0; j < c.size(); ++j) {
-        poll.tick();
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(j), ints.get(c[j]));
-    }
-    return list.release();
+    poll.tick(static_cast<int64_t>(c.size()) + 1);
+    ListBuilder list(c.size(), false);
+    for (size_t j = 0; j < c.size(); ++j) list.set(j, ints.get(c[j]));
+    return list.finish();
 }
 
 }  // namespace

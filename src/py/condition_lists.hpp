@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "../core/conditions.hpp"
+#include "../core/condition_types.hpp"
 
 namespace kestrane::py {
 

@@ -14,7 +14,8 @@
 
 namespace kestrane::py {
 
-// TypeError "'{type}' object cannot be cast as '{target}'".
+// TypeError "'{type}' object cannot be cast as '{target}'". This and the other
+// messages of the conversions are exact text: callers match them.
 [[noreturn]] void cannot_cast(PyObject* o, const char* target);
 
 NodeId to_node_id_slow(PyObject* o);
@@ -38,11 +39,17 @@ std::vector<NodeId> to_node_ids(PyObject* o);
 // collections.abc.Sequence; returns an iterator over it.
 Ref sequence_iter(PyObject* o, Py_ssize_t* size_hint);
 
+// The most items reserved on a sequence's own word (its __len__): beyond it
+// the list grows as the items come.
+constexpr Py_ssize_t kMaxReserveFromHint = Py_ssize_t(1) << 16;
+
 // The list rule with `conv` for each item: refuses a str, accepts sequences,
 // and takes the items by iteration. Exact lists and tuples are read by index,
-// as their iteration does; an item's conversion may run Python code that
-// shrinks the list, so the length is re-read at every step and the item is
-// held while it converts.
+// as their iteration does. Python code runs at every poll (signal handlers,
+// and from 3.12 the collector's callbacks and finalisers) and in an item's
+// conversion (`__index__`), and it may shrink or clear the list: so the length
+// is read again after each of them, right before the item is taken, and the
+// item is held while it converts.
 template <class Item, class Conv>
 std::vector<Item> to_items(PyObject* o, Conv conv) {
     std::vector<Item> out;
@@ -50,8 +57,9 @@ std::vector<Item> to_items(PyObject* o, Conv conv) {
         const bool list = PyList_CheckExact(o);
         out.reserve(Py_SIZE(o));
         InterruptPoll poll;
-        for (Py_ssize_t i = 0; i < Py_SIZE(o); ++i) {
+        for (Py_ssize_t i = 0;; ++i) {
             poll.tick();
+            if (i >= Py_SIZE(o)) break;
             Ref item = Ref::borrow(list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
             out.push_back(conv(item.get()));
         }
@@ -60,7 +68,7 @@ std::vector<Item> to_items(PyObject* o, Conv conv) {
     Py_ssize_t hint = 0;
     Ref it = sequence_iter(o, &hint);
     // A length is only a hint (a __len__ may say anything).
-    out.reserve(static_cast<size_t>(hint < (1 << 16) ? hint : (1 << 16)));
+    out.reserve(static_cast<size_t>(hint < kMaxReserveFromHint ? hint : kMaxReserveFromHint));
     InterruptPoll poll;
     while (PyObject* raw = PyIter_Next(it.get())) {
         Ref item(raw);

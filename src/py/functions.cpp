@@ -18,28 +18,32 @@
 namespace kestrane::py {
 namespace {
 
+constexpr Param kGlueLeaves[] = {
+    {"graph"}, {"leaves"}, {"candidates"}, {"trees_only"}, {"max_leaves", Default::None}};
 PyObject* glue_leaves_body(Call& c) {
-    const Graph& g = c.graph(0);
-    const std::vector<NodeId> leaves = c.node_ids(1);
-    const std::vector<NodeId> candidates = c.node_ids(2);
-    const bool trees_only = c.flag(3);
-    std::optional<uint64_t> max_leaves;
-    if (c.given(4) && c.raw(4) != Py_None) max_leaves = c.node_id(4);
+    const Graph& g = c.graph<arg(kGlueLeaves, "graph")>();
+    const std::vector<NodeId> leaves = c.node_ids<arg(kGlueLeaves, "leaves")>();
+    const std::vector<NodeId> candidates = c.node_ids<arg(kGlueLeaves, "candidates")>();
+    const bool trees_only = c.flag<arg(kGlueLeaves, "trees_only")>();
+    const std::optional<uint64_t> max_leaves = c.optional_node_id<arg(kGlueLeaves, "max_leaves")>();
     std::vector<Graph> r = kestrane::glue_leaves(g, leaves, candidates, trees_only, max_leaves);
     return list_of(r.size(), [&](size_t i) { return wrap_graph(std::move(r[i])); });
 }
 
 // ---- conditions -------------------------------------------------------------------
 
+constexpr Param kConditionCombinations[] = {{"conditions_by_child"}, {"offset_list"}};
 PyObject* condition_combinations_body(Call& c) {
-    const std::vector<ConditionList> by_child = c.get(0, to_condition_lists);
-    const std::vector<NodeId> offsets = c.node_ids(1);
+    const std::vector<ConditionList> by_child =
+        c.get<arg(kConditionCombinations, "conditions_by_child")>(to_condition_lists);
+    const std::vector<NodeId> offsets = c.node_ids<arg(kConditionCombinations, "offset_list")>();
     return condition_list_result(condition_combinations(by_child, offsets));
 }
 
-// The three functions that read a graph take its access only after their
-// arguments and the op snapshot are converted (that conversion runs Python
-// code); a refusal then is an internal failure, not the RuntimeError.
+// tree_conditions, get_conditions and update_callable_conditions take their
+// graph's access only after their arguments and the op snapshot are converted
+// (that conversion runs Python code); a refusal then is an internal failure,
+// not the RuntimeError.
 template <class Compute>
 PyObject* with_late_access(GraphObject* obj, Compute compute) {
     AccessGuard guard;
@@ -49,21 +53,23 @@ PyObject* with_late_access(GraphObject* obj, Compute compute) {
     return condition_list_result(result);
 }
 
-// tree_conditions and get_conditions: (graph, node_id, op_snapshot, adopt_for_callable).
+// tree_conditions and get_conditions.
+constexpr Param kAdoptingConditions[] = {{"graph"}, {"node_id"}, {"op_snapshot"}, {"adopt_for_callable"}};
 template <ConditionList (*Compute)(const Graph&, NodeId, const OpCache&, bool)>
 PyObject* adopting_conditions_body(Call& c) {
-    GraphObject* obj = c.graph_object(0);
-    const NodeId node_id = c.node_id(1);
-    PyObject* snapshot = c.get(2, to_snapshot_dict);
-    const bool adopt = c.flag(3);
+    GraphObject* obj = c.graph_object<arg(kAdoptingConditions, "graph")>();
+    const NodeId node_id = c.node_id<arg(kAdoptingConditions, "node_id")>();
+    PyObject* snapshot = c.get<arg(kAdoptingConditions, "op_snapshot")>(to_snapshot_dict);
+    const bool adopt = c.flag<arg(kAdoptingConditions, "adopt_for_callable")>();
     const OpCache ops = build_op_cache(snapshot);
     return with_late_access(obj, [&](const Graph& g) { return Compute(g, node_id, ops, adopt); });
 }
 
+constexpr Param kUpdateCallable[] = {{"graph"}, {"node_id"}, {"op_snapshot"}};
 PyObject* update_callable_conditions_body(Call& c) {
-    GraphObject* obj = c.graph_object(0);
-    const NodeId node_id = c.node_id(1);
-    PyObject* snapshot = c.get(2, to_snapshot_dict);
+    GraphObject* obj = c.graph_object<arg(kUpdateCallable, "graph")>();
+    const NodeId node_id = c.node_id<arg(kUpdateCallable, "node_id")>();
+    PyObject* snapshot = c.get<arg(kUpdateCallable, "op_snapshot")>(to_snapshot_dict);
     const OpCache ops = build_op_cache(snapshot);
     return with_late_access(obj,
                             [&](const Graph& g) { return _update_callable_conditions(g, node_id, ops); });
@@ -72,36 +78,19 @@ PyObject* update_callable_conditions_body(Call& c) {
 // ---- the function table -------------------------------------------------------------
 
 // The module's functions, in registration order. They take access on their
-// graph arguments themselves, so a row's access kind is None.
+// graph arguments themselves, so a row's access kind is None. exact text:
+// callers match it (the names and parameter lists make the text signatures).
 const FunctionRow kFunctions[] = {
-    {"condition_combinations",
-     Access::None,
-     {{"conditions_by_child"}, {"offset_list"}},
-     condition_combinations_body,
-     ""},
-    {"tree_conditions",
-     Access::None,
-     {{"graph"}, {"node_id"}, {"op_snapshot"}, {"adopt_for_callable"}},
-     adopting_conditions_body<_tree_conditions>,
-     ""},
-    {"get_conditions",
-     Access::None,
-     {{"graph"}, {"node_id"}, {"op_snapshot"}, {"adopt_for_callable"}},
-     adopting_conditions_body<get_conditions>,
-     ""},
-    {"update_callable_conditions",
-     Access::None,
-     {{"graph"}, {"node_id"}, {"op_snapshot"}},
-     update_callable_conditions_body,
-     ""},
-    {"glue_leaves",
-     Access::None,
-     {{"graph"}, {"leaves"}, {"candidates"}, {"trees_only"}, {"max_leaves", "None"}},
-     glue_leaves_body,
-     ""},
+    {"condition_combinations", Access::None, kConditionCombinations, condition_combinations_body, ""},
+    {"tree_conditions", Access::None, kAdoptingConditions, adopting_conditions_body<_tree_conditions>, ""},
+    {"get_conditions", Access::None, kAdoptingConditions, adopting_conditions_body<get_conditions>, ""},
+    {"update_callable_conditions", Access::None, kUpdateCallable, update_callable_conditions_body, ""},
+    {"glue_leaves", Access::None, kGlueLeaves, glue_leaves_body, ""},
 };
 constexpr size_t kNumFunctions = std::size(kFunctions);
 
+// Filled at import and kept for the process, as graph_type.cpp's tables are;
+// one entry point per row, for the same reason.
 Signature function_sigs[kNumFunctions];
 PyMethodDef function_defs[kNumFunctions];
 
@@ -122,15 +111,15 @@ void fill_functions(std::index_sequence<I...>) {
 
 }  // namespace
 
-bool add_functions(PyObject* module, bool (*add)(PyObject* module, const char* name, PyObject* value)) {
+void add_functions(PyObject* module, void (*add)(PyObject* module, const char* name, PyObject* value)) {
     fill_functions(std::make_index_sequence<kNumFunctions>());
     Ref modname(PyUnicode_FromString("kestrane"));
-    if (!modname) return false;
+    if (!modname) throw_py();
     for (PyMethodDef& def : function_defs) {
         Ref fn(PyCFunction_NewEx(&def, nullptr, modname.get()));
-        if (!fn || !add(module, def.ml_name, fn.get())) return false;
+        if (!fn) throw_py();
+        add(module, def.ml_name, fn.get());
     }
-    return true;
 }
 
 }  // namespace kestrane::py

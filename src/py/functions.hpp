@@ -6,6 +6,7 @@
 namespace kestrane::py {
 
 // Adds every function of the table to `module` through `add`, in table order.
-bool add_functions(PyObject* module, bool (*add)(PyObject* module, const char* name, PyObject* value));
+// Runs at import, behind the border; failures throw.
+void add_functions(PyObject* module, void (*add)(PyObject* module, const char* name, PyObject* value));
 
 }  // namespace kestrane::py

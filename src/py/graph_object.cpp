@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "border.hpp"
+#include "compat.hpp"
 
 namespace kestrane::py {
 
@@ -27,42 +28,48 @@ void destroy_graph_object(PyObject* o) {
     Py_DECREF(type);
 }
 
-// Every read and write of the flag happens on a thread that holds the
-// interpreter lock, with no Python code (which could let another thread run)
-// between a read and the write that follows it; the module does not declare
-// itself free-threading safe, so the host keeps the lock on. Plain loads and
-// stores are therefore enough, and save a locked instruction on every call.
-bool AccessGuard::try_take(GraphObject* obj, Access kind) {
-    release();
-    if (kind == Access::None) return true;
-    std::atomic<int64_t>& flag = obj->borrow;
-    const int64_t cur = flag.load(std::memory_order_relaxed);
-    if (kind == Access::Exclusive) {
-        if (cur != 0) return false;
-        flag.store(-1, std::memory_order_relaxed);
-    } else {
-        if (cur < 0) return false;
-        flag.store(cur + 1, std::memory_order_relaxed);
+namespace holds {
+
+// Every access held, with its thread: a forked child must know which of them
+// belong to threads it does not have. The entries live here, not in the
+// guards on the threads' stacks, because a thread that the host ends at exit
+// leaves its guards without the interpreter lock and so cannot unlink them:
+// it leaves its entries taken (the process is ending), and they stay valid
+// memory. Entries come in blocks that are never freed; the first is static,
+// so most programs never allocate one. Guarded by the interpreter lock.
+constexpr size_t kHoldsPerBlock = 32;
+struct HoldBlock {
+    Hold holds[kHoldsPerBlock];
+    HoldBlock* next;
+};
+HoldBlock first_block;
+HoldBlock* blocks = nullptr;  // first_block and every added one, once used
+Hold* free_list = nullptr;
+
+void add_block() {
+    HoldBlock* b = blocks ? new HoldBlock() : &first_block;
+    for (Hold& h : b->holds) {
+        h.obj = nullptr;
+        h.next_free = free_list;
+        free_list = &h;
     }
-    obj_ = obj;
-    kind_ = kind;
-    return true;
+    b->next = blocks;
+    blocks = b;
 }
 
-void AccessGuard::take(GraphObject* obj, Access kind) {
-    if (try_take(obj, kind)) return;
+}  // namespace holds
+
+void AccessGuard::refuse(Access kind) {
     PyErr_SetString(PyExc_RuntimeError,
                     kind == Access::Exclusive ? "Already borrowed" : "Already mutably borrowed");
     throw_py();
 }
 
-void AccessGuard::release() {
-    if (!obj_) return;
-    std::atomic<int64_t>& flag = obj_->borrow;
-    flag.store(kind_ == Access::Exclusive ? 0 : flag.load(std::memory_order_relaxed) - 1,
-               std::memory_order_relaxed);
-    obj_ = nullptr;
-    kind_ = Access::None;
+void AccessGuard::release_other_threads() {
+    const uintptr_t me = holds::this_thread();
+    for (holds::HoldBlock* b = holds::blocks; b; b = b->next)
+        for (Hold& h : b->holds)
+            if (h.obj && h.thread != me) give_up(&h);
 }
 
 }  // namespace kestrane::py

@@ -5,8 +5,8 @@
 
 namespace kestrane::py {
 
-// Builds the type (once, at import): its methods from the method table, its
-// __module__ "kestrane", made immutable. New reference, or nullptr with an error set.
+// Builds the type at import, behind the border: its methods from the method
+// table, its __module__ "kestrane", made immutable. A new reference; failures throw.
 PyObject* make_graph_type();
 
 }  // namespace kestrane::py

@@ -54,6 +54,7 @@ OpCache build_op_cache(PyObject* snapshot) {
     for (;;) {
         // Conversions below can run Python code that changes the snapshot;
         // these two checks, made before every fetch, are all that notices.
+        // Their messages are exact text: callers match them.
         if (PyDict_GET_SIZE(snapshot) != size) panic("dictionary changed size during iteration");
         if (yielded > size) panic("dictionary keys changed during iteration");
         if (!PyDict_Next(snapshot, &pos, &k, &v)) break;

@@ -1,6 +1,36 @@
 #include "results.hpp"
 
+#include <utility>
+
 namespace kestrane::py {
+
+namespace {
+// The pause in force, if any (see GcPause). Guarded by the interpreter lock.
+GcPause* active_pause = nullptr;
+}  // namespace
+
+GcPause::GcPause() {
+    if (active_pause) return;
+    program_enabled_ = PyGC_Disable() == 1;
+    active_ = true;
+    active_pause = this;
+}
+
+GcPause::~GcPause() {
+    if (!active_) return;
+    active_pause = nullptr;
+    if (program_enabled_ && has_thread_state()) PyGC_Enable();
+}
+
+GcPause::PythonRuns::PythonRuns() : paused_(std::exchange(active_pause, nullptr)) {
+    if (paused_ && paused_->program_enabled_) PyGC_Enable();
+}
+
+GcPause::PythonRuns::~PythonRuns() {
+    if (!paused_ || !has_thread_state()) return;
+    paused_->program_enabled_ = PyGC_Disable() == 1;
+    active_pause = paused_;
+}
 
 PyObject* py_bool(bool v) { return PyBool_FromLong(v); }
 

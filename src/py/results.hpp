@@ -1,4 +1,5 @@
-// Building Python results. Each throws PyErrSet when the host cannot.
+// Building Python results. Each throws PyErrSet when the host cannot, except
+// py_int_unchecked, which returns nullptr with the error set.
 #pragma once
 
 #include <Python.h>
@@ -17,17 +18,37 @@ namespace kestrane::py {
 // Pauses the cyclic garbage collector while a result of many containers is
 // built: they hold only ints, so a collection could free nothing, and without
 // the pause every few hundred new lists would start one that traverses them.
+// The collector is the program's own setting: whenever Python code runs
+// inside the pause (at a poll, see PythonRuns) it finds the setting as the
+// program left it, and what that code sets is what the pause restores.
+//
+// One pause is active at a time: between polls no Python code runs, so no
+// other thread can start one; a pause started meanwhile (by a thread that got
+// the interpreter lock while a poll's Python code ran) ends before the code
+// returns to this one. A pause begun inside another is not needed and does
+// nothing.
 class GcPause {
 public:
-    GcPause() : was_enabled_(PyGC_Disable() == 1) {}
+    GcPause();
     GcPause(const GcPause&) = delete;
     GcPause& operator=(const GcPause&) = delete;
-    ~GcPause() {
-        if (was_enabled_ && has_thread_state()) PyGC_Enable();
-    }
+    ~GcPause();
+
+    // Around Python code run while a pause may be active.
+    class PythonRuns {
+    public:
+        PythonRuns();
+        PythonRuns(const PythonRuns&) = delete;
+        PythonRuns& operator=(const PythonRuns&) = delete;
+        ~PythonRuns();
+
+    private:
+        GcPause* paused_;
+    };
 
 private:
-    bool was_enabled_;
+    bool program_enabled_ = false;  // the program's setting, while this pause holds
+    bool active_ = false;
 };
 
 // A new int, or nullptr with an error set. Values of one internal digit take
@@ -47,33 +68,60 @@ PyObject* py_none();
 // are released if the tuple cannot be made.
 PyObject* steal_tuple(std::initializer_list<PyObject*> items);
 
+// A list being filled. When Python code can run while it fills (`polls`: it
+// is filled under a poll that can ask the hook), it is kept out of the
+// collector's reach (gc.get_objects(), gc.get_referrers()) until every item
+// is set: nothing can see its empty slots. A list filled with no poll in
+// between stays tracked; nothing runs before it is full. Unfilled slots are
+// NULL, which the list's own release handles if the build fails.
+class ListBuilder {
+public:
+    ListBuilder(size_t n, bool polls) : list_(PyList_New(static_cast<Py_ssize_t>(n))), hidden_(polls) {
+        if (!list_) throw_py();
+        if (hidden_) PyObject_GC_UnTrack(list_.get());
+    }
+    // Takes over `item` (a new reference, not null).
+    void set(size_t i, PyObject* item) { PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(i), item); }
+    // The list, every item set.
+    PyObject* finish() {
+        if (hidden_) PyObject_GC_Track(list_.get());
+        return list_.release();
+    }
+
+private:
+    Ref list_;
+    bool hidden_;
+};
+
+// Whether a poll of its own, ticked once per item, can ask the hook while
+// `n` items are made.
+inline bool polls_within(size_t n) { return n >= static_cast<size_t>(InterruptPoll::kEvery); }
+
 // A new list of `n` items, item i made (as a new reference) by make(i).
 template <class Make>
 PyObject* list_of(size_t n, Make make) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
-    if (!list) throw_py();
+    ListBuilder list(n, true);  // make(i) may poll too
     InterruptPoll poll;
     for (size_t i = 0; i < n; ++i) {
         poll.tick();
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), make(i));
+        list.set(i, make(i));
     }
-    return list.release();
+    return list.finish();
 }
 
 // A new list of ints.
 template <class It>
 PyObject* node_list(It first, It last) {
-    Ref list(PyList_New(last - first));
-    if (!list) throw_py();
-    Py_ssize_t i = 0;
+    ListBuilder list(static_cast<size_t>(last - first), polls_within(static_cast<size_t>(last - first)));
+    size_t i = 0;
     InterruptPoll poll;
     for (; first != last; ++first, ++i) {
         poll.tick();
         PyObject* v = py_int_unchecked(static_cast<uint64_t>(*first));
         if (!v) throw_py();
-        PyList_SET_ITEM(list.get(), i, v);
+        list.set(i, v);
     }
-    return list.release();
+    return list.finish();
 }
 
 inline PyObject* node_list(const std::vector<NodeId>& ids) { return node_list(ids.begin(), ids.end()); }

@@ -1,4 +1,7 @@
-// The binding's process-wide state, in one place.
+// The binding's process-wide objects. The rest of its process-wide state lives
+// beside the only code that touches it: the table of accesses held
+// (graph_object.cpp), the active collector pause (results.cpp), and the
+// signature and method tables (graph_type.cpp, functions.cpp).
 //
 // Why process-wide: the module uses single-phase initialisation and loads only
 // in the main interpreter (a sub-interpreter's import is refused), so there is
@@ -7,6 +10,8 @@
 #pragma once
 
 #include <Python.h>
+
+#include <vector>
 
 namespace kestrane::py {
 
@@ -19,6 +24,9 @@ struct ProcessState {
     PyObject* conditions_key = nullptr;
     PyObject* has_callable_key = nullptr;
     PyObject* cumulative_key = nullptr;
+    // Objects whose release waits for the exception in flight to be handled
+    // (ref.hpp); emptied by the border. Guarded by the interpreter lock.
+    std::vector<PyObject*> pending_release;
 };
 
 extern ProcessState process;

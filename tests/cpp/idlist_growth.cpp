@@ -1,20 +1,11 @@
 // Growth rule of the link lists, checked on the C++ type itself: a list of
 // 2^31 ids cannot be built in a test, but its next capacity can be asked.
-#include <cstdio>
 #include <new>
 
+#include "check.hpp"
 #include "id_list.hpp"
 
 using kestrane::IdList;
-
-static int failures = 0;
-#define CHECK(cond)                                                         \
-    do {                                                                    \
-        if (!(cond)) {                                                      \
-            std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                     \
-        }                                                                   \
-    } while (0)
 
 int main() {
     CHECK(IdList::grown_capacity(2) == 4);
@@ -47,5 +38,5 @@ int main() {
         refused = true;
     }
     CHECK(refused && copy.size() == 1000);
-    return failures == 0 ? 0 : 1;
+    return CHECK_RESULT();
 }

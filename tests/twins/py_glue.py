@@ -37,20 +37,22 @@ def connections(g):
     return tuple((i, pos[n]) for i, x in enumerate(w) for n in g.neighbors(x) if n in pos)
 
 
-def merge_value_nodes(g, keep, other):
-    """Both directions: the operators above and below `other` move to `keep`."""
+def merge_value_nodes(g, keep, other, upper=True, lower=True):
+    """The operators above (`upper`) and below (`lower`) `other` move to `keep`."""
     if keep == other:
         return
-    for p in g.parents[other]:
-        if p not in g.parents[keep]:
-            g.parents[keep].append(p)
-        g.children[p] = [keep if c == other else c for c in g.children[p]]
-    g.parents[other] = []
-    for o in g.options[other]:
-        if o not in g.options[keep]:
-            g.options[keep].append(o)
-        g.parent[o] = keep
-    g.options[other] = []
+    if upper:
+        for p in g.parents[other]:
+            if p not in g.parents[keep]:
+                g.parents[keep].append(p)
+            g.children[p] = [keep if c == other else c for c in g.children[p]]
+        g.parents[other] = []
+    if lower:
+        for o in g.options[other]:
+            if o not in g.options[keep]:
+                g.options[keep].append(o)
+            g.parent[o] = keep
+        g.options[other] = []
 
 
 def glue_leaves(g, leaves, candidates, trees_only, max_leaves=None):
@@ -73,8 +75,8 @@ def glue_leaves(g, leaves, candidates, trees_only, max_leaves=None):
             first, rest = leaves[0], leaves[1:]
             matched = False
             for c in rest + candidates:
-                if (g.is_value[first] and g.is_value[c]
-                        and g.payload[first][1] == g.payload[c][1]):
+                kinds = g.is_value[first], g.is_value[c]  # both ids are checked
+                if kinds == (True, True) and g.payload[first][1] == g.payload[c][1]:
                     matched = True
                     g2, corr = clone_subgraph(g)
                     merge_value_nodes(g2, corr[c], corr[first])

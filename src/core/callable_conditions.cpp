@@ -1,6 +1,4 @@
-// Conditions adopted from callables. The other condition functions live in
-// condition_combinations.cpp, tree_conditions.cpp and node_conditions.cpp.
-#include "conditions.hpp"
+#include "callable_conditions.hpp"
 
 #include <string>
 

@@ -1,0 +1,7 @@
+#include "interrupt.hpp"
+
+namespace kestrane {
+
+InterruptHook interrupt_hook = nullptr;
+
+}  // namespace kestrane
