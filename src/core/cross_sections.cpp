@@ -279,9 +279,11 @@ class Combinations {
 public:
     Combinations(const Graph& g, const TraceList& tl, MemoryBudget& budget, InterruptPoll& poll)
         : tl_(tl), k_(tl.size()), poll_(poll) {
-        // Occurrences name their trace and position in 32 bits.
-        if (k_ > UINT32_MAX || tl.flat.size() > UINT32_MAX)
-            throw TooLarge("cross sections: 2**32 or more traces or trace entries");
+        // Occurrences name their trace and position in 32 bits (a trace never
+        // holds a node twice, so a position is below the node count), and
+        // tails are numbered in 32 bits.
+        if (k_ > UINT32_MAX) throw TooLarge("cross sections: 2**32 or more traces");
+        if (tl.flat.size() >= UINT32_MAX) throw TooLarge("cross sections: 2**32 or more trace entries");
         // Per trace entry its record, its occurrence, a log entry, at most
         // one local node and one tail's value; per trace its record and a
         // log entry; per graph node a local id.
@@ -361,8 +363,9 @@ private:
     struct Occ {
         uint32_t v, p;
     };
-    // Keyed values are computed when first needed; all-zero means not yet
-    // (a value that is zero is computed again each time, to the same result).
+    // Keyed values and fingerprints are computed when first needed; zero
+    // means not yet (a value that is zero is computed again each time, to
+    // the same result).
     struct Entry {
         uint32_t loc;         // its local node
         uint32_t tail;        // its tail's number
@@ -373,7 +376,8 @@ private:
         size_t occ_end = 0;  // its occurrences end here (and start where the previous node's end)
         Digest128 kept{};    // its value in the kept set's digest
         uint64_t fingerprint = 0;
-        uint32_t tail = kNoLink, above = kNoLink;  // the first tail met from it, and that tail's rest
+        // the number of the first tail met that starts at it, and of that tail's rest
+        uint32_t tail = kNoLink, above = kNoLink;
     };
     // What choose(d) changed besides hp and kept (which the logs restore).
     struct Mark {
@@ -407,8 +411,7 @@ private:
         if (unset(l.kept)) l.kept = keyed<kKeptNode>(l.node);
         return l.kept;
     }
-    // Equal tails (equal node sequences) get equal values: each is the keyed
-    // value of its node and the rest of the tail above it.
+    // The value of the tail of trace entry i: the keyed value of its number.
     const Digest128& tail(size_t i) {
         Digest128& t = tail_value_[entry_[i].tail];
         if (unset(t)) t = keyed<kTail>(entry_[i].tail);
@@ -418,7 +421,8 @@ private:
     // Numbers the tails: equal tails (equal node sequences) get equal
     // numbers, as a tail is its node and the rest of the tail above it. Most
     // nodes start one tail only (on a tree, every node), which their record
-    // holds; the others are looked up.
+    // holds; the others are looked up (and held in the budget while they
+    // are).
     void number_tails(MemoryBudget& budget) {
         std::unordered_map<uint64_t, uint32_t> more;
         uint32_t next = 1;  // 0: the empty tail above the top of a trace
@@ -443,6 +447,7 @@ private:
                 above = entry_[i].tail = x.tail;
             }
         }
+        budget.release(more.size() * kSetEntryBytes);
         tail_value_.resize(next);
     }
 
@@ -520,8 +525,8 @@ private:
 // to compare them on a hit would cost memory for every distinct one, and
 // there can be far more of those than results.
 //
-// The memory budget holds the trace list, the walk's arrays, the sets and the
-// result (with the Python objects it becomes).
+// The memory budget holds the trace list, the walk's arrays, the leaf walks'
+// arrays, the sets and the result (with the Python objects it becomes).
 std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeId>& targets) {
     TraceFlags up;
     up.me_too = true;
@@ -549,6 +554,8 @@ std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeI
     // keyed values of different domains, so they are told apart as any two
     // different sets are.
     FlatSet<Digest128> digests(budget);
+    // the leaf walks' marks and the leaves' fingerprints
+    budget.add(g.size(), 2 * sizeof(uint32_t) + sizeof(uint64_t));
     OpenLeaves open(g);
     std::vector<NodeId> nodes;
     bool first = true;
