@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <unordered_map>
 
 #include "budget.hpp"
 #include "flat_set.hpp"
@@ -217,8 +218,9 @@ private:
     std::unique_ptr<LeafWalker> walker_;
 };
 
-// The trace list starts with room for this many traces and entries: most are
-// short, and their first growth would be most of their cost.
+// The trace list starts with room for this many traces and entries, and the
+// result for this many cross sections: most calls are small, and their first
+// growths would be a good part of their cost.
 constexpr size_t kShortTraceList = 64;
 
 // Rough bytes of the Python objects of one result besides its node ids: the
@@ -232,20 +234,13 @@ void mix(Digest128& d, const Digest128& e) {
 }
 
 // Keyed 128-bit values for the set digests below, one domain per kind of
-// element: a kept node; a (trace, highest position) pair of part (a); a tail
-// (its node and the value of the rest of the tail above it).
+// element: a kept node; a (trace, highest position) pair of part (a); a
+// tail's number.
 enum Domain : uint64_t { kKeptNode = 1, kTail = 2, kHighest = 3 };
 template <Domain D>
 Digest128 keyed(uint64_t x) {
     KeyedHasher h = KeyedHasher::in_domain<D>();
     h.write_u64(x);
-    return h.finish128();
-}
-Digest128 keyed_tail(uint64_t node, const Digest128& above) {
-    KeyedHasher h = KeyedHasher::in_domain<kTail>();
-    h.write_u64(node);
-    h.write_u64(above.a);
-    h.write_u64(above.b);
     return h.finish128();
 }
 
@@ -284,17 +279,21 @@ class Combinations {
 public:
     Combinations(const Graph& g, const TraceList& tl, MemoryBudget& budget, InterruptPoll& poll)
         : tl_(tl), k_(tl.size()), poll_(poll) {
-        // Occurrences name their trace and position in 32 bits.
-        if (k_ > UINT32_MAX || tl.flat.size() > UINT32_MAX)
-            throw TooLarge("cross sections: 2**32 or more traces or trace entries");
-        // Per trace entry its record, its occurrence, a log entry and at most
-        // one local node; per trace its record and a log entry; per graph
-        // node a local id.
-        budget.add(tl.flat.size(), sizeof(Entry) + 2 * sizeof(Occ) + sizeof(Local) + sizeof(size_t));
+        // Occurrences name their trace and position in 32 bits (a trace never
+        // holds a node twice, so a position is below the node count), and
+        // tails are numbered in 32 bits.
+        if (k_ > UINT32_MAX) throw TooLarge("cross sections: 2**32 or more traces");
+        if (tl.flat.size() >= UINT32_MAX) throw TooLarge("cross sections: 2**32 or more trace entries");
+        // Per trace entry its record, its occurrence, a log entry, at most
+        // one local node and one tail's value; per trace its record and a
+        // log entry; per graph node a local id.
+        budget.add(tl.flat.size(),
+                   sizeof(Entry) + 2 * sizeof(Occ) + sizeof(Local) + sizeof(Digest128) + sizeof(size_t));
         budget.add(k_, sizeof(Trace) + sizeof(uint32_t));
         budget.add(g.size(), sizeof(Link));
         std::vector<Link> local(g.size(), kNoLink);
         entry_.resize(tl.flat.size());
+        local_.reserve(tl.flat.size());
         for (size_t i = 0; i < tl.flat.size(); ++i) {
             const Link x = tl.flat[i];
             if (local[x] == kNoLink) {
@@ -313,10 +312,15 @@ public:
                 occ_[--local_[entry_[tl.start(v) + p].loc].occ_end] = Occ{uint32_t(v), uint32_t(p)};
         for (size_t x = 0; x < m; ++x) local_[x].occ_end = x + 1 < m ? local_[x + 1].occ_end : occ_.size();
         trace_.resize(k_);
+        // Along one path of the walk hp only grows (at most once per
+        // position) and a choice is left out at most once.
+        hp_log_.reserve(tl.flat.size());
+        kept_log_.reserve(k_);
         for (size_t v = 0; v < k_; ++v) {
             trace_[v].start = tl.start(v);
             trace_[v].len = tl.length(v);
         }
+        number_tails(budget);
     }
 
     // Calls visit() for every combination not skipped, in odometer order.
@@ -359,11 +363,12 @@ private:
     struct Occ {
         uint32_t v, p;
     };
-    // Keyed values are computed when first needed; all-zero means not yet
-    // (a value that is zero is computed again each time, to the same result).
+    // Keyed values and fingerprints are computed when first needed; zero
+    // means not yet (a value that is zero is computed again each time, to
+    // the same result).
     struct Entry {
         uint32_t loc;         // its local node
-        Digest128 tail{};     // the value of its tail
+        uint32_t tail;        // its tail's number
         Digest128 highest{};  // the value of (its trace, its position) in part (a)
     };
     struct Local {
@@ -371,6 +376,8 @@ private:
         size_t occ_end = 0;  // its occurrences end here (and start where the previous node's end)
         Digest128 kept{};    // its value in the kept set's digest
         uint64_t fingerprint = 0;
+        // the number of the first tail met that starts at it, and of that tail's rest
+        uint32_t tail = kNoLink, above = kNoLink;
     };
     // What choose(d) changed besides hp and kept (which the logs restore).
     struct Mark {
@@ -404,20 +411,44 @@ private:
         if (unset(l.kept)) l.kept = keyed<kKeptNode>(l.node);
         return l.kept;
     }
-    // Equal tails (equal node sequences) get equal values: each is the keyed
-    // value of its node and the rest of the tail above it.
-    const Digest128& tail(size_t v, size_t i) {
-        if (unset(entry_[i].tail)) {
-            size_t j = i;
-            const size_t end = trace_[v].start + trace_[v].len;
-            while (j + 1 < end && unset(entry_[j + 1].tail)) ++j;
-            Digest128 above = j + 1 < end ? entry_[j + 1].tail : Digest128{};
-            for (;; --j) {
-                entry_[j].tail = above = keyed_tail(tl_.flat[j], above);
-                if (j == i) break;
+    // The value of the tail of trace entry i: the keyed value of its number.
+    const Digest128& tail(size_t i) {
+        Digest128& t = tail_value_[entry_[i].tail];
+        if (unset(t)) t = keyed<kTail>(entry_[i].tail);
+        return t;
+    }
+
+    // Numbers the tails: equal tails (equal node sequences) get equal
+    // numbers, as a tail is its node and the rest of the tail above it. Most
+    // nodes start one tail only (on a tree, every node), which their record
+    // holds; the others are looked up (and held in the budget while they
+    // are).
+    void number_tails(MemoryBudget& budget) {
+        std::unordered_map<uint64_t, uint32_t> more;
+        uint32_t next = 1;  // 0: the empty tail above the top of a trace
+        for (const Trace& t : trace_) {
+            uint32_t above = 0;
+            for (size_t i = t.start + t.len; i-- > t.start;) {
+                poll_.tick();
+                Local& x = local_[entry_[i].loc];
+                if (x.tail == kNoLink) {
+                    x.tail = next++;
+                    x.above = above;
+                } else if (x.above != above) {
+                    const uint64_t key = uint64_t(entry_[i].loc) << 32 | above;
+                    auto [it, added] = more.emplace(key, next);
+                    if (added) {
+                        budget.add(kSetEntryBytes);
+                        ++next;
+                    }
+                    above = entry_[i].tail = it->second;
+                    continue;
+                }
+                above = entry_[i].tail = x.tail;
             }
         }
-        return entry_[i].tail;
+        budget.release(more.size() * kSetEntryBytes);
+        tail_value_.resize(next);
     }
 
     void choose(size_t d) {
@@ -439,14 +470,14 @@ private:
                 u.kept = false;
                 kept_log_.push_back(j);
                 const size_t uj = u.start + u.w;
-                mix(tails_, tail(j, uj));
+                mix(tails_, tail(uj));
                 mix(kept_set_, kept_value(entry_[uj].loc));
                 score_ -= height(u);
             }
         }
         if (t.hp <= t.w) {
             t.kept = t.mark.kept = true;
-            mix(tails_, tail(d, i));
+            mix(tails_, tail(i));
             mix(kept_set_, kept_value(x));
             score_ += height(t);
         }
@@ -466,9 +497,10 @@ private:
     const TraceList& tl_;
     const size_t k_;
     InterruptPoll& poll_;
-    std::vector<Entry> entry_;  // by trace entry
-    std::vector<Local> local_;  // by local id: the nodes on the traces
-    std::vector<Occ> occ_;      // grouped by local node
+    std::vector<Entry> entry_;           // by trace entry
+    std::vector<Local> local_;           // by local id: the nodes on the traces
+    std::vector<Digest128> tail_value_;  // by tail number: its value in part (b)
+    std::vector<Occ> occ_;               // grouped by local node
     std::vector<Trace> trace_;
     std::vector<Occ> hp_log_;  // (trace, its hp before)
     std::vector<uint32_t> kept_log_;
@@ -493,8 +525,8 @@ private:
 // to compare them on a hit would cost memory for every distinct one, and
 // there can be far more of those than results.
 //
-// The memory budget holds the trace list, the walk's arrays, the sets and the
-// result (with the Python objects it becomes).
+// The memory budget holds the trace list, the walk's arrays, the leaf walks'
+// arrays, the sets and the result (with the Python objects it becomes).
 std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeId>& targets) {
     TraceFlags up;
     up.me_too = true;
@@ -509,6 +541,7 @@ std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeI
     traces_rec(g, targets.data(), targets.size(), up, tl, budget, kTraceListCost);
 
     std::vector<CrossSection> result;
+    result.reserve(kShortTraceList);
     for (size_t v = 0; v < tl.size(); ++v)
         if (tl.length(v) == 0) return result;
 
@@ -521,6 +554,8 @@ std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeI
     // keyed values of different domains, so they are told apart as any two
     // different sets are.
     FlatSet<Digest128> digests(budget);
+    // the leaf walks' marks and the leaves' fingerprints
+    budget.add(g.size(), 2 * sizeof(uint32_t) + sizeof(uint64_t));
     OpenLeaves open(g);
     std::vector<NodeId> nodes;
     bool first = true;

@@ -52,6 +52,12 @@ struct FlatScratch {
     std::vector<Link> moved;
     std::vector<uint64_t> pairs;
     FlatGraph merged;
+
+    uint64_t bytes() const {
+        return uint64_t(pos.capacity() + order.capacity() + stack.capacity() + moved.capacity()) *
+                   sizeof(Link) +
+               uint64_t(pairs.capacity()) * sizeof(uint64_t) + merged.bytes();
+    }
 };
 
 // The compact clone of `g` (clone_subgraph's numbering, panics and all) in

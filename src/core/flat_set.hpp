@@ -90,7 +90,7 @@ private:
         return b;
     }
 
-    static constexpr size_t kFirstSlots = 64;
+    static constexpr size_t kFirstSlots = 128;
     MemoryBudget& budget_;
     std::vector<Key> slots_;
     size_t mask_ = 0;

@@ -63,7 +63,8 @@ uint64_t result_bytes(const Graph& g) {
 }
 
 // The memory budget holds the results, the frames (their graphs and lists,
-// kept for reuse by the next call at the same depth) and both sets.
+// kept for reuse by the next call at the same depth), the working arrays of
+// the clones and both sets.
 struct GlueState {
     GlueState(const Graph& g, const std::vector<NodeId>& l, const std::vector<NodeId>& c,
               std::optional<uint64_t> m)
@@ -81,6 +82,7 @@ struct GlueState {
     std::vector<Link> corr;  // the caller's node ids -> outer_graph
     bool outer_built = false;
     FlatScratch scratch;
+    uint64_t scratch_held = 0;
     std::vector<Frame> frames;  // frames[0 .. depth) are live
     size_t depth = 0;
 
@@ -117,6 +119,14 @@ struct GlueState {
         if (bytes > f.held) {
             budget.add(bytes - f.held);
             f.held = bytes;
+        }
+    }
+    // The working arrays only grow: what they have grown to is held.
+    void hold_scratch() {
+        const uint64_t bytes = scratch.bytes();
+        if (bytes > scratch_held) {
+            budget.add(bytes - scratch_held);
+            scratch_held = bytes;
         }
     }
     void check_outer(NodeId id) const {
@@ -193,6 +203,7 @@ void branch(GlueState& st, size_t pi, Entry partner, InterruptPoll& poll) {
     poll.tick(static_cast<int64_t>(g->size() + g->links.size()));
 
     flat_merged_clone(*g, partner.node, first.node, child.graph, st.scratch);
+    st.hold_scratch();
     const std::vector<Link>& pos = st.scratch.pos;
     child.leaves.clear();
     for (size_t i = parent.first + 1; i < parent.leaves.size(); ++i)
