@@ -1,12 +1,13 @@
 #include "budget.hpp"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform.hpp"
+
 namespace kestrane {
+
+ResultObjectCosts result_object_costs;
 
 bool parse_byte_count(const char* s, uint64_t* out) {
     if (!*s) return false;
@@ -21,7 +22,7 @@ bool parse_byte_count(const char* s, uint64_t* out) {
 
 namespace {
 
-constexpr uint64_t kNoLimit = ~uint64_t(0);
+using platform::kNoLimit;
 
 // The first line of a small file (a /proc or cgroup entry), without its
 // newline; false when it cannot be read.
@@ -52,20 +53,6 @@ uint64_t least_along(const std::string& mount, std::string path, const char* fil
         const size_t slash = path.rfind('/');
         path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
     }
-}
-
-uint64_t physical_memory() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long size = sysconf(_SC_PAGE_SIZE);
-    uint64_t phys;
-    if (pages > 0 && size > 0 && !mul_overflows(uint64_t(pages), uint64_t(size), &phys)) return phys;
-    return kNoLimit;
-}
-
-uint64_t address_space_limit() {
-    rlimit r;
-    if (getrlimit(RLIMIT_AS, &r) == 0 && r.rlim_cur != RLIM_INFINITY) return uint64_t(r.rlim_cur);
-    return kNoLimit;
 }
 
 }  // namespace
@@ -99,9 +86,9 @@ uint64_t cgroup_memory_limit(const std::string& fs_root) {
 
 const BudgetSetting& budget_setting() {
     static const BudgetSetting setting = [] {
-        BudgetSetting s{physical_memory(), {}};
+        BudgetSetting s{platform::physical_memory(), {}};
         const char* root = std::getenv("KESTRANE_TEST_FS_ROOT");
-        for (uint64_t v : {cgroup_memory_limit(root ? root : ""), address_space_limit()})
+        for (uint64_t v : {cgroup_memory_limit(root ? root : ""), platform::address_space_limit()})
             if (v < s.bytes) s.bytes = v;
         // Empty counts as unset, as with the interpreter's own variables.
         const char* text = std::getenv("KESTRANE_MEMORY_BUDGET");

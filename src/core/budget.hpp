@@ -92,9 +92,17 @@ private:
 // allocation overhead and a bucket.
 constexpr uint64_t kSetEntryBytes = 64;
 
-// Rough bytes of the Python objects a result becomes: a list object per list,
-// and a pointer plus an int object per element.
-constexpr uint64_t kPyListBytes = 72;
-constexpr uint64_t kPyIntBytes = 8 + 32;
+// Rough bytes of the objects the caller makes of a result (the Python
+// binding: lists, ints, tuples, graph objects), which the enumerations count
+// against the budget with what they hold themselves. The core knows nothing
+// of them: the caller sets them once, before any call; zero otherwise.
+struct ResultObjectCosts {
+    uint64_t list = 0;     // a list object
+    uint64_t element = 0;  // one element of a list of ids: its slot and its object
+    uint64_t pair = 0;     // a (nodes, score) pair
+    uint64_t score = 0;    // a score's object
+    uint64_t graph = 0;    // the object that wraps a result graph
+};
+extern ResultObjectCosts result_object_costs;
 
 }  // namespace kestrane

@@ -5,8 +5,8 @@
 namespace kestrane {
 
 void check_result_fits(const MemoryBudget& budget, uint64_t count, uint64_t elems) {
-    constexpr uint64_t per_condition = sizeof(Condition) + kPyListBytes;
-    constexpr uint64_t per_elem = sizeof(uint64_t) + kPyIntBytes;
+    const uint64_t per_condition = sizeof(Condition) + result_object_costs.list;
+    const uint64_t per_elem = sizeof(uint64_t) + result_object_costs.element;
     budget.check(budget.sum(budget.bytes(count, per_condition), budget.bytes(elems, per_elem)));
 }
 

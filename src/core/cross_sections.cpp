@@ -223,11 +223,6 @@ private:
 // growths would be a good part of their cost.
 constexpr size_t kShortTraceList = 64;
 
-// Rough bytes of the Python objects of one result besides its node ids: the
-// (list, score) tuple, the list object and the score's int.
-constexpr uint64_t kPyPairBytes = 56;
-constexpr uint64_t kPyScoreBytes = 32;
-
 void mix(Digest128& d, const Digest128& e) {
     d.a ^= e.a;
     d.b ^= e.b;
@@ -545,8 +540,9 @@ std::vector<CrossSection> cross_sections(const Graph& g, const std::vector<NodeI
     for (size_t v = 0; v < tl.size(); ++v)
         if (tl.length(v) == 0) return result;
 
-    constexpr uint64_t per_section = sizeof(CrossSection) + kPyPairBytes + kPyListBytes + kPyScoreBytes;
-    constexpr uint64_t per_node = sizeof(NodeId) + kPyIntBytes;
+    const ResultObjectCosts& host = result_object_costs;
+    const uint64_t per_section = sizeof(CrossSection) + host.pair + host.list + host.score;
+    const uint64_t per_node = sizeof(NodeId) + host.element;
     InterruptPoll poll;
     Combinations combos(g, tl, budget, poll);
     FlatSet<uint64_t> seen(budget);

@@ -12,8 +12,6 @@ namespace kestrane {
 
 namespace {
 
-// Rough bytes of the RustGraph object that wraps a result graph.
-constexpr uint64_t kPyGraphBytes = 64;
 // Signal polls: one unit per pool entry tried and per node or link a branch
 // copies.
 constexpr int64_t kPollUnits = 4096;
@@ -55,7 +53,7 @@ struct Frame {
 // Bytes a result graph holds: its nodes, the link lists too long to sit
 // inline, and its Python object.
 uint64_t result_bytes(const Graph& g) {
-    uint64_t bytes = sizeof(Graph) + g.nodes.size() * sizeof(Node) + kPyGraphBytes;
+    uint64_t bytes = sizeof(Graph) + g.nodes.size() * sizeof(Node) + result_object_costs.graph;
     for (const Node& n : g.nodes)
         for (const IdList* l : {&n.parents, &n.options, &n.children})
             if (l->size() > IdList::kInline) bytes += l->size() * sizeof(Link);

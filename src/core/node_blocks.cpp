@@ -1,14 +1,13 @@
 #include "node_blocks.hpp"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <utility>
+
+#include "platform.hpp"
 
 namespace kestrane {
 
@@ -20,10 +19,7 @@ NodeBlock kept;
 bool is_mapped(NodeBlock b) { return b.bytes >= kMapBytes; }
 
 size_t page_rounded(size_t bytes) {
-    static const size_t page = [] {
-        const long p = sysconf(_SC_PAGESIZE);
-        return p > 0 ? static_cast<size_t>(p) : size_t(4096);
-    }();
+    const size_t page = platform::page_size();
     if (bytes > SIZE_MAX - page) throw std::bad_alloc();
     return (bytes + page - 1) / page * page;
 }
@@ -40,8 +36,8 @@ NodeBlock take_kept(size_t bytes) {
 
 NodeBlock map_block(size_t bytes) {
     const size_t size = page_rounded(bytes);
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
+    void* p = platform::map_pages(size);
+    if (!p) throw std::bad_alloc();
     return {p, size};
 }
 
@@ -55,14 +51,12 @@ NodeBlock regrow_node_block(NodeBlock old, size_t keep, size_t bytes) {
         return {p, bytes};
     }
     NodeBlock b = bytes >= kMinKeptBlock ? take_kept(bytes) : NodeBlock{};
-#ifdef __linux__
-    if (!b.base && is_mapped(old)) {
+    if (!b.base && is_mapped(old) && platform::can_remap()) {
         const size_t size = page_rounded(bytes);
-        void* p = mremap(old.base, old.bytes, size, MREMAP_MAYMOVE);
-        if (p == MAP_FAILED) throw std::bad_alloc();
+        void* p = platform::remap_pages(old.base, old.bytes, size);
+        if (!p) throw std::bad_alloc();
         return {p, size};
     }
-#endif
     if (!b.base) b = map_block(bytes);
     if (keep) std::memcpy(b.base, old.base, keep);
     release_node_block(old);
@@ -77,7 +71,7 @@ void release_node_block(NodeBlock block) {
         // The larger block serves more arrays; the other goes back.
         if (block.bytes >= kept.bytes) std::swap(block, kept);
     }
-    if (block.base) munmap(block.base, block.bytes);
+    if (block.base) platform::unmap_pages(block.base, block.bytes);
 }
 
 }  // namespace kestrane

@@ -111,7 +111,8 @@ void append_eligible(const Node& x, const TraceFlags& f, std::vector<Link>& out,
 
 TraceList traces(const Graph& g, NodeId start, const TraceFlags& flags) {
     // Held here, then as a Python list of lists.
-    constexpr TraceCost cost{kTraceListCost.per_trace + kPyListBytes, kTraceListCost.per_node + kPyIntBytes};
+    const TraceCost cost{kTraceListCost.per_trace + result_object_costs.list,
+                         kTraceListCost.per_node + result_object_costs.element};
     MemoryBudget budget("traces result");
     TraceList out;
     traces_rec(g, &start, 1, flags, out, budget, cost);

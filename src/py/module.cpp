@@ -96,6 +96,7 @@ PyObject* create_module() {
     Ref module(PyModule_Create(&module_def));
     if (!module) throw_py();
     interrupt_hook = check_signals;
+    set_result_object_costs();
     if (!panic_exception()) throw_py();
     Ref type(make_graph_type());
     register_name(module.get(), "RustGraph", type.get());

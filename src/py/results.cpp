@@ -1,5 +1,7 @@
 #include "results.hpp"
 
+#include "../core/budget.hpp"
+
 #include <utility>
 
 namespace kestrane::py {
@@ -8,6 +10,19 @@ namespace {
 // The pause in force, if any (see GcPause). Guarded by the interpreter lock.
 GcPause* active_pause = nullptr;
 }  // namespace
+
+void set_result_object_costs() {
+    // Rough sizes on a 64-bit host, as its allocator hands them out: a list
+    // object with its collector header; a list slot and a one-digit int; a
+    // 2-tuple with its header; an int; a RustGraph object (its graph's own
+    // memory is counted apart).
+    ResultObjectCosts& c = result_object_costs;
+    c.list = 72;
+    c.element = sizeof(PyObject*) + 32;
+    c.pair = 56;
+    c.score = 32;
+    c.graph = 64;
+}
 
 GcPause::GcPause() {
     if (active_pause) return;

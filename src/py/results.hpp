@@ -15,6 +15,10 @@
 
 namespace kestrane::py {
 
+// Tells the enumerations what the objects this binding makes of their results
+// cost (ResultObjectCosts); once, at import.
+void set_result_object_costs();
+
 // Pauses the cyclic garbage collector while a result of many containers is
 // built: they hold only ints, so a collection could free nothing, and without
 // the pause every few hundred new lists would start one that traverses them.
