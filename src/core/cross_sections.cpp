@@ -273,7 +273,7 @@ Digest128 keyed(uint64_t x) {
 class Combinations {
 public:
     Combinations(const Graph& g, const TraceList& tl, MemoryBudget& budget, InterruptPoll& poll)
-        : tl_(tl), k_(tl.size()), poll_(poll) {
+        : k_(tl.size()), poll_(poll) {
         // Occurrences name their trace and position in 32 bits (a trace never
         // holds a node twice, so a position is below the node count), and
         // tails are numbered in 32 bits.
@@ -489,7 +489,6 @@ private:
         score_ = m.score;
     }
 
-    const TraceList& tl_;
     const size_t k_;
     InterruptPoll& poll_;
     std::vector<Entry> entry_;           // by trace entry
