@@ -34,6 +34,7 @@ from __future__ import annotations
 
 import argparse
 import multiprocessing
+import os
 import pickle
 import signal
 import sys
@@ -368,10 +369,14 @@ def ignore_sigint() -> None:
     signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
+class Terminated(Exception):
+    """SIGTERM arrived."""
+
+
 def stop_on_sigterm(signum: int, frame: object) -> None:
     """SIGTERM ends the run the way Ctrl-C does: workers stopped, nothing left
     running. (Its default action would end this process alone.)"""
-    raise SystemExit(128 + signum)
+    raise Terminated
 
 
 @contextmanager
@@ -492,9 +497,18 @@ def main(argv: Sequence[str] | None = None) -> None:
     if args.workers is not None and args.dask not in (None, "local"):
         parser.error("--workers sets the size of a local cluster; a remote one has its own")
     signal.signal(signal.SIGTERM, stop_on_sigterm)
-    with executor_for(args.workers, args.dask) as (executor, workers, where):
-        print(f"running {where}", file=sys.stderr)
-        search(executor, workers, args.steps)
+    try:
+        with executor_for(args.workers, args.dask) as (executor, workers, where):
+            print(f"running {where}", file=sys.stderr)
+            search(executor, workers, args.steps)
+    except (KeyboardInterrupt, Terminated) as stop:
+        # The workers are stopped by now. A worker pool's own threads may
+        # still wait on queues that no worker reads any more, and the
+        # interpreter would join them at exit for ever: end here instead.
+        print("stopped", file=sys.stderr)
+        sys.stdout.flush()
+        sys.stderr.flush()
+        os._exit(128 + (signal.SIGINT if isinstance(stop, KeyboardInterrupt) else signal.SIGTERM))
 
 
 if __name__ == "__main__":
