@@ -3,6 +3,7 @@ interrupted, errors from a sequence's own methods, sub-interpreters."""
 
 import collections.abc
 import os
+import sys
 from pathlib import Path
 
 import pytest
@@ -119,6 +120,8 @@ def test_memory_error_mid_change_leaves_graph_unchanged(case):
     assert proc.stdout.split() == ["MemoryError", "True"]
 
 
+@pytest.mark.skipif(sys.version_info >= (3, 14),
+                    reason="from 3.14 a new int can come from the interpreter's free list, unseen by the hooks")
 @pytest.mark.parametrize("add", [lambda g: g.add_value_with_payload(3, 3), lambda g: g.add_op_with_payload(3)])
 def test_no_memory_for_the_new_id_adds_no_node(add):
     # The node array has room, so the returned int is the only allocation.
