@@ -11,10 +11,13 @@ namespace {
 
 bool holds(const Link* first, size_t n, Link x) { return std::find(first, first + n, x) != first + n; }
 
-// Numbers the nodes of a flat graph connected to node 0 in clone order (see
-// clone_subgraph: parents, parent, options, children, each in stored order,
-// a node numbered at its first pop).
-void clone_order(const FlatGraph& g, FlatScratch& s) {
+// Numbers the nodes reached from node 0 in depth-first pre-order: s.order
+// lists them, s.pos gives each its number (kNoLink: not reached). Each popped
+// node is numbered at its first pop; push(node, links, unseen) then pushes its
+// links in reverse of the order they are to be followed, so that they pop in
+// that order.
+template <class Push>
+void number_from_root(const FlatGraph& g, FlatScratch& s, Push push) {
     s.pos.assign(g.size(), kNoLink);
     s.order.clear();
     s.stack.assign(1, 0);
@@ -26,15 +29,26 @@ void clone_order(const FlatGraph& g, FlatScratch& s) {
         s.pos[x] = static_cast<Link>(s.order.size());
         s.order.push_back(x);
         const FlatNode& n = g.nodes[x];
-        const Link* l = g.links.data() + n.at;
-        for (const Link* p = l + n.np + n.no + n.nc; p != l + n.np + n.no;)
-            if (unseen(*--p)) s.stack.push_back(*p);
-        for (const Link* p = l + n.np + n.no; p != l + n.np;)
-            if (unseen(*--p)) s.stack.push_back(*p);
-        if (n.parent != kNoLink && unseen(n.parent)) s.stack.push_back(n.parent);
-        for (const Link* p = l + n.np; p != l;)
-            if (unseen(*--p)) s.stack.push_back(*p);
+        push(n, g.links.data() + n.at, unseen);
     }
+}
+
+// Pushes the links in [first, last) in reverse, those not yet numbered.
+template <class Unseen>
+void push_reversed(const Link* first, const Link* last, std::vector<Link>& stack, Unseen& unseen) {
+    while (last != first)
+        if (unseen(*--last)) stack.push_back(*last);
+}
+
+// Numbers the nodes of a flat graph connected to node 0 in clone order (see
+// clone_subgraph: parents, parent, options, children, each in stored order).
+void clone_order(const FlatGraph& g, FlatScratch& s) {
+    number_from_root(g, s, [&](const FlatNode& n, const Link* l, auto& unseen) {
+        push_reversed(l + n.np + n.no, l + n.np + n.no + n.nc, s.stack, unseen);
+        push_reversed(l + n.np, l + n.np + n.no, s.stack, unseen);
+        if (n.parent != kNoLink && unseen(n.parent)) s.stack.push_back(n.parent);
+        push_reversed(l, l + n.np, s.stack, unseen);
+    });
 }
 
 // `out` = the nodes of `g` listed in s.order, renumbered by s.pos. Every link
@@ -161,29 +175,15 @@ void flat_merged_clone(const FlatGraph& g, Link keep, Link other, FlatGraph& out
 // nodes in neighbour order (options, parents, parent, children), counted
 // before they are fed.
 uint64_t flat_connection_hash(const FlatGraph& g, FlatScratch& s) {
-    s.pos.assign(g.size(), kNoLink);
-    s.order.clear();
-    s.stack.assign(1, 0);
-    auto unseen = [&](Link x) { return s.pos[x] == kNoLink; };
-    while (!s.stack.empty()) {
-        const Link x = s.stack.back();
-        s.stack.pop_back();
-        if (!unseen(x)) continue;
-        s.pos[x] = static_cast<Link>(s.order.size());
-        s.order.push_back(x);
-        const FlatNode& n = g.nodes[x];
-        const Link* l = g.links.data() + n.at;
+    number_from_root(g, s, [&](const FlatNode& n, const Link* l, auto& unseen) {
         if (n.is_op()) {
             if (n.parent != kNoLink && unseen(n.parent)) s.stack.push_back(n.parent);
-            for (const Link* p = l + n.np + n.no + n.nc; p != l + n.np + n.no;)
-                if (unseen(*--p)) s.stack.push_back(*p);
+            push_reversed(l + n.np + n.no, l + n.np + n.no + n.nc, s.stack, unseen);
         } else {
-            for (const Link* p = l + n.np + n.no; p != l + n.np;)
-                if (unseen(*--p)) s.stack.push_back(*p);
-            for (const Link* p = l + n.np; p != l;)
-                if (unseen(*--p)) s.stack.push_back(*p);
+            push_reversed(l + n.np, l + n.np + n.no, s.stack, unseen);
+            push_reversed(l, l + n.np, s.stack, unseen);
         }
-    }
+    });
     s.pairs.clear();
     for (size_t i = 0; i < s.order.size(); ++i) {
         const FlatNode& n = g.nodes[s.order[i]];

@@ -34,7 +34,7 @@ struct Entry {
 // stands: the index of the current first leaf and of the next pool entry to
 // try for it (the pool is the leaves after it, then the candidates).
 //
-// A branch's graph is kept as the compact clone of the spec's working graph
+// A branch's graph is kept as the compact clone of its working graph
 // (the parent's clone with the merge applied): the only thing a call does
 // with its graph besides hashing and emitting its clone is to clone it for
 // its own branches, and the clone of a clone is the same clone. Its leaves
