@@ -5,6 +5,14 @@
 
 namespace kestrane::py {
 
+PyObject* interned(const char* text, PyObject*& slot) {
+    if (!slot) {
+        slot = PyUnicode_InternFromString(text);
+        if (!slot) throw_py();
+    }
+    return slot;
+}
+
 static PyObject* qualname_of(PyObject* o) { return PyType_GetQualName(Py_TYPE(o)); }
 
 void cannot_cast(PyObject* o, const char* target) {
@@ -49,7 +57,7 @@ static bool is_numpy_bool(PyObject* o) {
     Ref name(PyType_GetName(t));
     if (!name) throw_py();
     if (!str_equals(name.get(), "bool") && !str_equals(name.get(), "bool_")) return false;
-    Ref module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(t), "__module__"));
+    Ref module(PyObject_GetAttr(reinterpret_cast<PyObject*>(t), interned("__module__", process.module_key)));
     if (!module) {
         // A type without __module__ is not numpy's; any other error is passed on.
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_py();

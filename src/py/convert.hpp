@@ -14,6 +14,10 @@
 
 namespace kestrane::py {
 
+// `text` as a str interned once for the process, kept in `slot` (a member of
+// ProcessState).
+PyObject* interned(const char* text, PyObject*& slot);
+
 // TypeError "'{type}' object cannot be cast as '{target}'". This and the other
 // messages of the conversions are exact text: callers match them.
 [[noreturn]] void cannot_cast(PyObject* o, const char* target);

@@ -9,19 +9,10 @@ namespace kestrane::py {
 
 namespace {
 
-// The entry's keys, interned once for the process.
-PyObject* key_text(const char* text, PyObject*& slot) {
-    if (!slot) {
-        slot = PyUnicode_InternFromString(text);
-        if (!slot) throw_py();
-    }
-    return slot;
-}
-
 // Reads `key` from the dict's own storage (no __getitem__ or __missing__ of a
 // subclass); KeyError "missing '<key>'" when absent.
 Ref required(PyObject* entry, const char* key, PyObject*& slot) {
-    PyObject* name = key_text(key, slot);
+    PyObject* name = interned(key, slot);
 #if PY_VERSION_HEX >= 0x030D0000
     PyObject* found = nullptr;
     if (PyDict_GetItemRef(entry, name, &found) < 0) throw_py();

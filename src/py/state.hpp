@@ -24,6 +24,7 @@ struct ProcessState {
     PyObject* conditions_key = nullptr;
     PyObject* has_callable_key = nullptr;
     PyObject* cumulative_key = nullptr;
+    PyObject* module_key = nullptr;  // "__module__", for the numpy bool probe
     // Objects whose release waits for the exception in flight to be handled
     // (ref.hpp); emptied by the border. Guarded by the interpreter lock.
     std::vector<PyObject*> pending_release;
