@@ -38,7 +38,7 @@ build() {
     rm -rf "$work"
     mkdir -p "$work"
     local sources
-    sources=$(grep -oE 'src/(core|py)/[a-z_]+\.cpp' CMakeLists.txt)
+    sources=$(grep -oE 'src/(core|py)/[a-z_]+\.cpp' CMakeLists.txt | sort -u)  # each once (comments name some)
     echo "== compiling the module for aarch64, Python $ver"
     # The flags of CMake's Release build (CMakeLists.txt); the Python headers,
     # and the multiarch pyconfig.h they include, from the arm64 root.
