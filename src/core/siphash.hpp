@@ -19,30 +19,16 @@ public:
     }
 
     uint64_t finish() const {
-        uint64_t v0 = v0_, v1 = v1_, v2 = v2_, v3 = v3_;
-        const uint64_t b = (uint64_t(len_ & 0xff) << 56) | tail_;
-        v3 ^= b;
-        round(v0, v1, v2, v3);
-        v0 ^= b;
-        v2 ^= 0xff;
-        round(v0, v1, v2, v3);
-        round(v0, v1, v2, v3);
-        round(v0, v1, v2, v3);
+        uint64_t v0, v1, v2, v3;
+        finalized(0xff, v0, v1, v2, v3);
         return v0 ^ v1 ^ v2 ^ v3;
     }
 
     // Two 64-bit values from the same stream, finished as SipHash's 128-bit
     // mode finishes (its first half is not finish()).
     void finish128(uint64_t& lo, uint64_t& hi) const {
-        uint64_t v0 = v0_, v1 = v1_, v2 = v2_, v3 = v3_;
-        const uint64_t b = (uint64_t(len_ & 0xff) << 56) | tail_;
-        v3 ^= b;
-        round(v0, v1, v2, v3);
-        v0 ^= b;
-        v2 ^= 0xee;
-        round(v0, v1, v2, v3);
-        round(v0, v1, v2, v3);
-        round(v0, v1, v2, v3);
+        uint64_t v0, v1, v2, v3;
+        finalized(0xee, v0, v1, v2, v3);
         lo = v0 ^ v1 ^ v2 ^ v3;
         v1 ^= 0xdd;
         round(v0, v1, v2, v3);
@@ -59,6 +45,21 @@ public:
     }
 
 private:
+    // The state after the last block (the length byte and the tail) and the
+    // three finalisation rounds; `mark` is 0xff for 64-bit output, 0xee for
+    // 128-bit.
+    void finalized(uint64_t mark, uint64_t& v0, uint64_t& v1, uint64_t& v2, uint64_t& v3) const {
+        v0 = v0_, v1 = v1_, v2 = v2_, v3 = v3_;
+        const uint64_t b = (uint64_t(len_ & 0xff) << 56) | tail_;
+        v3 ^= b;
+        round(v0, v1, v2, v3);
+        v0 ^= b;
+        v2 ^= mark;
+        round(v0, v1, v2, v3);
+        round(v0, v1, v2, v3);
+        round(v0, v1, v2, v3);
+    }
+
     static uint64_t rotl(uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
     static void round(uint64_t& v0, uint64_t& v1, uint64_t& v2, uint64_t& v3) {
         v0 += v1;
